@@ -1,0 +1,7 @@
+#include "AppInfo.h"
+
+namespace app {
+
+const char* ApplicationTitle() { return "Agendar IVA"; }
+
+}  // namespace app
