@@ -80,4 +80,7 @@ EMySqlException::EMySqlException(int32_t code, std::string_view detail)
 EMySqlException::EMySqlException(int32_t code, std::string_view detail, std::initializer_list<FormatArg> args)
     : Exception(BuildMessage(code, detail, args)), errorCode_(code) {}
 
+EFOpenError::EFOpenError(const std::string& fileName, const std::string& reason)
+    : Exception(Format("Cannot open file \"%s\". %s", {fileName, reason})) {}
+
 }  // namespace da::mysql

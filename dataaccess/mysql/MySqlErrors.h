@@ -53,6 +53,10 @@ inline constexpr int32_t CR_WRONG_PROTOCOL = 2046;
 inline constexpr int32_t CR_INVALID_CONN_HANDLE = 2047;
 inline constexpr int32_t CR_MAX_ERROR = 2047;
 
+// A LOAD DATA LOCAL INFILE request refused because the connection does not
+// allow local files (outside the table: its text travels as the detail).
+inline constexpr int32_t CR_LOAD_DATA_LOCAL_INFILE_REJECTED = 2068;
+
 // Protocol codes outside the table.
 inline constexpr int32_t ER_NET_PACKETS_OUT_OF_ORDER = 1156;
 inline constexpr int32_t ER_NET_UNCOMPRESS_ERROR = 1157;
@@ -76,6 +80,12 @@ class EMySqlException : public Exception {
 
  private:
   int32_t errorCode_;
+};
+
+// A file the client was asked to read cannot be opened.
+class EFOpenError : public Exception {
+ public:
+  EFOpenError(const std::string& fileName, const std::string& reason);
 };
 
 }  // namespace da::mysql

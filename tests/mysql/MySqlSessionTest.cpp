@@ -1,0 +1,499 @@
+// The session against our scripted server: the handshakes no real server
+// offers any more, the byte layouts of the login and command packets, and
+// servers that misbehave.
+#include "mysql/MySqlSession.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "ScriptedServer.h"
+#include "WireTestSupport.h"
+#include "mysql/CRVioTcp.h"
+#include "mysql/MySqlApiDirect.h"
+#include "mysql/MySqlErrors.h"
+
+namespace da::mysql {
+namespace {
+
+using testsupport::ScriptedConnection;
+using testsupport::ScriptedServer;
+using testsupport::ScriptError;
+using namespace wiretest;
+
+const std::string kUser = "da_user";
+const std::string kPassword = "secret pw";
+
+void Expect(bool ok, const std::string& what) {
+  if (!ok) throw ScriptError(what);
+}
+
+// Greeting, login packet (returned), and the server's answer.
+ScriptedConnection::Packet Handshake(ScriptedConnection& c, const Bytes& greeting = Greeting41(),
+                                     const Bytes& answer = OkPacket()) {
+  c.SendPacket(0, greeting);
+  ScriptedConnection::Packet login = c.ReadPacket();
+  Expect(login.seq == 1, "login packet seq " + std::to_string(login.seq));
+  c.SendPacket(2, answer);
+  return login;
+}
+
+// A session connected to the scripted server through the call table, or
+// null with the error in `error`.
+struct Client {
+  TMySQLAPIDirect& api = DirectApi();
+  TMySqlSession* session = api.mysql_init(nullptr);
+  ~Client() { api.mysql_close(session); }
+  bool Connect(int port, uint32_t flags = 0, const std::string& password = kPassword) {
+    return api.mysql_real_connect(session, "127.0.0.1", kUser, password, "db", static_cast<uint32_t>(port), "",
+                                  flags) != nullptr;
+  }
+  int32_t Errno() { return api.mysql_errno(session); }
+  std::string Error() { return api.mysql_error(session); }
+};
+
+Bytes Slice(const Bytes& b, size_t from, size_t count) { return Bytes(b.begin() + from, b.begin() + from + count); }
+
+// --- Login packets ------------------------------------------------------------
+
+TEST(SessionLogin, Protocol41LoginPacketLayout) {
+  Bytes login;
+  ScriptedServer server([&](ScriptedConnection& c) {
+    login = Handshake(c).payload;
+    // Ping, query and quit as raw bytes.
+    Expect(c.Read(5) == Bytes({1, 0, 0, 0, 0x0E}), "ping packet");
+    c.SendPacket(1, OkPacket());
+    Bytes query = c.Read(13);
+    Expect(query == Bytes({9, 0, 0, 0, 3, 'S', 'E', 'L', 'E', 'C', 'T', ' ', '1'}), "query packet");
+    c.SendPacket(1, OkPacket());
+    Expect(c.Read(5) == Bytes({1, 0, 0, 0, 1}), "quit packet");
+    Expect(c.WaitForClose(), "closed after quit");
+  });
+  {
+    Client client;
+    ASSERT_TRUE(client.Connect(server.port(), CLIENT_FOUND_ROWS)) << client.Error();
+    EXPECT_EQ(client.api.mysql_ping(client.session), 0);
+    EXPECT_EQ(client.api.mysql_real_query(client.session, "SELECT 1", 8), 0) << client.Error();
+    EXPECT_EQ(client.api.mysql_get_server_info(client.session), "5.0.95-log");
+    EXPECT_EQ(client.api.mysql_thread_id(client.session), 77u);
+    EXPECT_EQ(client.api.mysql_get_host_info(client.session), "127.0.0.1 via TCP/IP");
+  }
+  EXPECT_EQ(server.Finish(), "");
+  ASSERT_GE(login.size(), 32u + 8 + 21 + 3);
+  EXPECT_EQ(Slice(login, 0, 4), (Bytes{0x8F, 0xA2, 0x03, 0x00}));
+  EXPECT_EQ(Slice(login, 4, 4), (Bytes{0, 0, 0, 0x40}));
+  EXPECT_EQ(login[8], 8);
+  EXPECT_EQ(Slice(login, 9, 23), Bytes(23, 0));
+  EXPECT_EQ(Slice(login, 32, 8), Bytes({'d', 'a', '_', 'u', 's', 'e', 'r', 0}));
+  EXPECT_EQ(login[40], 20);
+  TSHA1Managed::TDigest token = Scramble41(kPassword, kScramble);
+  EXPECT_EQ(Slice(login, 41, 20), Bytes(token.begin(), token.end()));
+  EXPECT_EQ(Slice(login, 61, login.size() - 61), Bytes({'d', 'b', 0}));
+}
+
+TEST(SessionLogin, EmptyPasswordAndUtf8Charset) {
+  Bytes login;
+  ScriptedServer server([&](ScriptedConnection& c) { login = Handshake(c).payload; });
+  Client client;
+  client.api.mysql_options(client.session, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
+  ASSERT_TRUE(client.Connect(server.port(), 0, "")) << client.Error();
+  server.Finish();
+  EXPECT_EQ(login[8], 33);
+  EXPECT_EQ(Slice(login, 32, 9), Bytes({'d', 'a', '_', 'u', 's', 'e', 'r', 0, 0}));
+}
+
+TEST(SessionLogin, Server323GetsThePre41LoginAndTheOldScramble) {
+  Bytes login;
+  ScriptedServer server([&](ScriptedConnection& c) { login = Handshake(c, Greeting323(), Bytes{0, 0, 0}).payload; });
+  Client client;
+  ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  server.Finish();
+  // Flags in 2 bytes (no protocol 4.1), max packet in 3 bytes (0).
+  EXPECT_EQ(Slice(login, 0, 2), (Bytes{0x8D, 0xA0}));
+  EXPECT_EQ(Slice(login, 2, 3), (Bytes{0, 0, 0}));
+  EXPECT_EQ(Slice(login, 5, 8), Bytes({'d', 'a', '_', 'u', 's', 'e', 'r', 0}));
+  std::array<uint8_t, 8> old = Scramble323(kPassword, kScramble);
+  EXPECT_EQ(Slice(login, 13, 8), Bytes(old.begin(), old.end()));
+  EXPECT_EQ(Slice(login, 21, login.size() - 21), Bytes({0, 'd', 'b', 0}));
+  EXPECT_FALSE(client.session->IsProtocol41());
+}
+
+TEST(SessionLogin, Scramble323IgnoresBlanksOnlyInThePassword) {
+  EXPECT_EQ(Scramble323("secret pw", kScramble), Scramble323("secret\tpw ", kScramble));
+  EXPECT_NE(Scramble41("secret pw", kScramble), Scramble41("secretpw", kScramble));
+  for (uint8_t b : Scramble323("x", kScramble)) EXPECT_TRUE(b >= 64 - 31 && b < 128) << int{b};
+}
+
+TEST(SessionLogin, SingleFeAnswerAsksForTheOldScramble) {
+  Bytes reply;
+  uint8_t replySeq = 0;
+  ScriptedServer server([&](ScriptedConnection& c) {
+    Handshake(c, Greeting41(), Bytes{0xFE});
+    ScriptedConnection::Packet p = c.ReadPacket();
+    reply = p.payload;
+    replySeq = p.seq;
+    c.SendPacket(4, OkPacket());
+  });
+  Client client;
+  ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  server.Finish();
+  EXPECT_EQ(replySeq, 3);
+  std::array<uint8_t, 8> old = Scramble323(kPassword, kScramble);
+  Bytes expected(old.begin(), old.end());
+  expected.push_back(0);
+  EXPECT_EQ(reply, expected);
+}
+
+TEST(SessionLogin, TwoStepAnswersOfEarly41Servers) {
+  Bytes answer(24);
+  for (size_t i = 0; i < 24; ++i) answer[i] = static_cast<uint8_t>('A' + i);
+
+  // First byte '*': the new scramble's 3.23 form.
+  Bytes star = answer;
+  star[0] = '*';
+  Bytes reply;
+  {
+    ScriptedServer server([&](ScriptedConnection& c) {
+      Handshake(c, Greeting41(), star);
+      reply = c.ReadPacket().payload;
+      c.SendPacket(4, OkPacket());
+    });
+    Client client;
+    ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  }
+  std::array<uint8_t, 8> old = Scramble323(kPassword, star.data() + 4);
+  Bytes expected(old.begin(), old.end());
+  expected.push_back(0);
+  EXPECT_EQ(reply, expected);
+
+  // Any other first byte: 20 bytes derived with SHA-1.
+  {
+    ScriptedServer server([&](ScriptedConnection& c) {
+      Handshake(c, Greeting41(), answer);
+      reply = c.ReadPacket().payload;
+      c.SendPacket(4, OkPacket());
+    });
+    Client client;
+    ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  }
+  TSHA1Managed::TDigest h1 = TSHA1Managed::ComputeHash("secretpw");
+  Bytes joined(answer.begin(), answer.begin() + 4);
+  joined.insert(joined.end(), h1.begin(), h1.end());
+  TSHA1Managed::TDigest h2 = TSHA1Managed::ComputeHash(joined.data(), joined.size());
+  ASSERT_EQ(reply.size(), 20u);
+  for (size_t i = 0; i < 20; ++i) EXPECT_EQ(reply[i], static_cast<uint8_t>(answer[4 + i] ^ h2[i] ^ h1[i]));
+}
+
+TEST(SessionLogin, UnknownAuthenticationAnswersFailTheLogin) {
+  Bytes authSwitch{0xFE};
+  PutZ(authSwitch, "client_ed25519");
+  const Bytes answers[] = {authSwitch, Bytes{0x01, 0x04}, Bytes{0xFE, 0xFE}, Bytes{}};
+  for (const Bytes& answer : answers) {
+    ScriptedServer server([&](ScriptedConnection& c) {
+      Handshake(c, Greeting41(), answer);
+      c.WaitForClose();
+    });
+    Client client;
+    EXPECT_FALSE(client.Connect(server.port()));
+    EXPECT_EQ(client.Errno(), 2012);
+    EXPECT_EQ(client.Error().rfind("Error in server handshake\r\nUnexpected answer to the login", 0), 0u)
+        << client.Error();
+  }
+}
+
+TEST(SessionLogin, AnswerAfterTheOldScrambleMustBeOk) {
+  ScriptedServer server([&](ScriptedConnection& c) {
+    Handshake(c, Greeting41(), Bytes{0xFE});
+    c.ReadPacket();
+    c.SendPacket(4, Bytes{0xFE});
+    c.WaitForClose();
+  });
+  Client client;
+  EXPECT_FALSE(client.Connect(server.port()));
+  EXPECT_EQ(client.Errno(), 2012);
+}
+
+TEST(SessionLogin, Protocol9IsAMismatch) {
+  ScriptedServer server([&](ScriptedConnection& c) {
+    c.SendPacket(0, Greeting41(kCaps41, 9));
+    c.WaitForClose();
+  });
+  Client client;
+  EXPECT_FALSE(client.Connect(server.port()));
+  EXPECT_EQ(client.Errno(), 2007);
+  EXPECT_EQ(client.Error(), "Protocol mismatch. Server Version = 9 Client Version = 10");
+}
+
+TEST(SessionLogin, ServerErrorInsteadOfAGreeting) {
+  ScriptedServer server([&](ScriptedConnection& c) { c.SendPacket(0, ErrorPacket(1040, "Too many connections")); });
+  Client client;
+  EXPECT_FALSE(client.Connect(server.port()));
+  EXPECT_EQ(client.Errno(), 1040);
+  EXPECT_EQ(client.Error(), "\r\nToo many connections");
+}
+
+TEST(SessionLogin, TruncatedGreetingIsMalformed) {
+  Bytes greeting = Greeting41();
+  greeting.resize(14);  // inside the scramble
+  ScriptedServer server([&](ScriptedConnection& c) {
+    c.SendPacket(0, greeting);
+    c.WaitForClose();
+  });
+  Client client;
+  EXPECT_FALSE(client.Connect(server.port()));
+  EXPECT_EQ(client.Errno(), 2027);
+}
+
+TEST(SessionLogin, CompressionOnlyWhenTheServerOffersIt) {
+  // Not offered: flags without CLIENT_COMPRESS, the ping in plain framing.
+  {
+    Bytes login;
+    ScriptedServer server([&](ScriptedConnection& c) {
+      login = Handshake(c).payload;
+      Expect(c.Read(5) == Bytes({1, 0, 0, 0, 0x0E}), "plain ping");
+      c.SendPacket(1, OkPacket());
+    });
+    Client client;
+    ASSERT_TRUE(client.Connect(server.port(), CLIENT_COMPRESS)) << client.Error();
+    EXPECT_EQ(client.api.mysql_ping(client.session), 0) << client.Error();
+    server.Finish();
+    EXPECT_EQ(login[0] & CLIENT_COMPRESS, 0);
+  }
+  // Offered: the ping travels in the compressed framing, stored.
+  {
+    Bytes login;
+    ScriptedServer server([&](ScriptedConnection& c) {
+      login = Handshake(c, Greeting41(kCaps41 | CLIENT_COMPRESS)).payload;
+      Expect(c.Read(12) == Bytes({5, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x0E}), "compressed ping");
+      Bytes answer = Framed(1, OkPacket());
+      Bytes framed{static_cast<uint8_t>(answer.size()), 0, 0, 1, 0, 0, 0};
+      framed.insert(framed.end(), answer.begin(), answer.end());
+      c.Send(framed);
+    });
+    Client client;
+    ASSERT_TRUE(client.Connect(server.port(), CLIENT_COMPRESS)) << client.Error();
+    EXPECT_EQ(client.api.mysql_ping(client.session), 0) << client.Error();
+    server.Finish();
+    EXPECT_NE(login[0] & CLIENT_COMPRESS, 0);
+  }
+}
+
+// Installs test transports for the protocols built outside the wire client.
+class ScopedFactories {
+ public:
+  ScopedFactories() : saved_(TransportFactories()) {}
+  ~ScopedFactories() { TransportFactories() = saved_; }
+
+ private:
+  TTransportFactories saved_;
+};
+
+TEST(SessionLogin, SslRequestIsTheStandard32BytePacket) {
+  ScopedFactories scoped;
+  int started = 0;
+  TransportFactories().ssl = [](const TTransportSettings& s) { return std::make_unique<TCRVioTcp>(s.host, s.port); };
+  TransportFactories().startSsl = [&](TCRVio&) { ++started; };
+
+  Bytes request, login;
+  ScriptedServer server([&](ScriptedConnection& c) {
+    c.SendPacket(0, Greeting41(kCaps41 | CLIENT_SSL));
+    ScriptedConnection::Packet r = c.ReadPacket();
+    Expect(r.seq == 1, "SSL request seq");
+    request = r.payload;
+    ScriptedConnection::Packet l = c.ReadPacket();
+    Expect(l.seq == 2, "login seq");
+    login = l.payload;
+    c.SendPacket(3, OkPacket());
+  });
+  Client client;
+  client.api.mysql_ssl_set(client.session, "key.pem", "cert.pem", "ca.pem", "", "");
+  ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  server.Finish();
+  EXPECT_EQ(started, 1);
+  EXPECT_EQ(client.api.mysql_get_host_info(client.session), "127.0.0.1 via SSL");
+  ASSERT_EQ(request.size(), 32u);
+  uint32_t flags = request[0] | request[1] << 8 | request[2] << 16 | uint32_t{request[3]} << 24;
+  EXPECT_EQ(flags, 0x3A28Du | CLIENT_SSL);
+  EXPECT_EQ(Slice(request, 4, 4), (Bytes{0, 0, 0, 0x40}));
+  EXPECT_EQ(request[8], 8);
+  EXPECT_EQ(Slice(request, 9, 23), Bytes(23, 0));
+  // The login packet that follows repeats those 32 bytes.
+  EXPECT_EQ(Slice(login, 0, 32), request);
+  EXPECT_EQ(Slice(login, 32, 8), Bytes({'d', 'a', '_', 'u', 's', 'e', 'r', 0}));
+}
+
+TEST(SessionLogin, SslWithoutTheSslTransportIsAClearError) {
+  ScopedFactories scoped;
+  TransportFactories().ssl = nullptr;
+  Client client;
+  client.api.mysql_ssl_set(client.session, "", "", "", "", "");
+  EXPECT_FALSE(client.Connect(testsupport::UnusedPort()));
+  EXPECT_EQ(client.Errno(), 2046);
+  EXPECT_EQ(client.Error(), "Wrong or unknown protocol\r\nThe SSL transport is not available");
+}
+
+TEST(SessionLogin, UnknownProtocolIs2046) {
+  Client client;
+  int32_t memory = mpMemory;
+  client.api.mysql_options(client.session, MYSQL_OPT_PROTOCOL, &memory);
+  EXPECT_FALSE(client.Connect(testsupport::UnusedPort()));
+  EXPECT_EQ(client.Errno(), 2046);
+  EXPECT_EQ(client.Error(), "Wrong or unknown protocol");
+}
+
+// --- Connecting ---------------------------------------------------------------
+
+TEST(SessionConnect, ClosedPortIs2003WithTheTransportText) {
+  Client client;
+  EXPECT_FALSE(client.Connect(testsupport::UnusedPort()));
+  EXPECT_EQ(client.Errno(), 2003);
+  EXPECT_EQ(client.Error(),
+            "Can't connect to MySQL server on '127.0.0.1' (10061)\r\n"
+            "Socket error on connect. WSAGetLastError return 111($6F)");
+}
+
+TEST(SessionConnect, AddressThatDoesNotAnswerTimesOut) {
+  // A listener with a full accept queue drops the connect's SYNs.
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  ::listen(fd, 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  int fillers[3];
+  for (int& f : fillers) {
+    f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(f, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+  Client client;
+  int32_t one = 1;
+  client.api.mysql_options(client.session, MYSQL_OPT_CONNECT_TIMEOUT, &one);
+  EXPECT_FALSE(client.Connect(ntohs(addr.sin_port)));
+  EXPECT_EQ(client.Errno(), 2003);
+  EXPECT_EQ(client.Error(), "Can't connect to MySQL server on '127.0.0.1' (10061)\r\nConnection timed out");
+  for (int f : fillers) ::close(f);
+  ::close(fd);
+}
+
+// --- Responses from a misbehaving server ---------------------------------------
+
+// After the handshake: answers one query with `response` (a list of packets
+// numbered from 1), then waits for the client to go.
+ScriptedServer::Script Responds(std::vector<Bytes> response, bool closeAfter = false) {
+  return [response = std::move(response), closeAfter](ScriptedConnection& c) {
+    Handshake(c);
+    c.ReadPacket();
+    uint8_t seq = 1;
+    for (const Bytes& p : response) c.SendPacket(seq++, p);
+    if (closeAfter) return;
+    c.SetTimeoutMs(3000);
+    c.WaitForClose();
+  };
+}
+
+Bytes TextRow(std::initializer_list<std::string> values) {
+  Bytes p;
+  for (const std::string& v : values) PutLengthCodedText(p, v);
+  return p;
+}
+
+TEST(SessionResponses, ServerClosingInsideAResultIs2013) {
+  ScriptedServer server(Responds({Bytes{1}, ColumnDefinition("a", MYSQL_TYPE_LONG), EofPacket(), TextRow({"1"})},
+                                 true));
+  Client client;
+  ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  ASSERT_EQ(client.api.mysql_real_query(client.session, "SELECT a", 8), 0) << client.Error();
+  TMySqlResultSet* result = client.api.mysql_use_result(client.session);
+  ASSERT_NE(result, nullptr);
+  ASSERT_NE(client.api.mysql_fetch_row(result), nullptr);
+  EXPECT_EQ(client.api.mysql_fetch_row(result), nullptr);
+  EXPECT_EQ(client.Errno(), 2013);
+  EXPECT_EQ(client.session->State(), TMySqlSession::kReady);
+  // The result has ended: another fetch answers at once.
+  EXPECT_EQ(client.api.mysql_fetch_row(result), nullptr);
+  client.api.mysql_free_result(result);
+}
+
+TEST(SessionResponses, ServerErrorWithSqlStateThroughTheCallTable) {
+  ScriptedServer server(Responds({ErrorPacket(1064, "#42000You have an error in your SQL syntax")}));
+  Client client;
+  ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  EXPECT_EQ(client.api.mysql_real_query(client.session, "SELEC", 5), 1064);
+  EXPECT_EQ(client.Errno(), 1064);
+  EXPECT_EQ(client.Error(), "\r\n#42000You have an error in your SQL syntax");
+}
+
+TEST(SessionResponses, PacketOutOfOrderIs1156) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    Handshake(c);
+    c.ReadPacket();
+    c.SendPacket(2, OkPacket());
+    c.WaitForClose();
+  });
+  Client client;
+  ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  EXPECT_EQ(client.api.mysql_real_query(client.session, "DO 1", 4), 1156);
+  EXPECT_EQ(client.Error(), "\r\nReceiveHeader: Net packets out of order: received[2], expected[1]");
+}
+
+struct MalformedCase {
+  const char* name;
+  std::vector<Bytes> response;
+  bool failsAtQuery;  // else at the first fetch
+};
+
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
+
+class SessionMalformed : public ::testing::TestWithParam<MalformedCase> {};
+
+TEST_P(SessionMalformed, Is2027AndNeverAReadPastTheBuffer) {
+  const MalformedCase& c = GetParam();
+  ScriptedServer server(Responds(c.response));
+  Client client;
+  ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  int32_t code = client.api.mysql_real_query(client.session, "SELECT x", 8);
+  if (c.failsAtQuery) {
+    EXPECT_EQ(code, 2027) << client.Error();
+    return;
+  }
+  ASSERT_EQ(code, 0) << client.Error();
+  TMySqlResultSet* result = client.api.mysql_use_result(client.session);
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(client.api.mysql_fetch_row(result), nullptr);
+  EXPECT_EQ(client.Errno(), 2027);
+  client.api.mysql_free_result(result);
+}
+
+Bytes Raw(std::initializer_list<uint8_t> bytes) { return Bytes(bytes); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SessionMalformed,
+    ::testing::Values(
+        MalformedCase{"MoreColumnsThanDefinitions", {Raw({3}), ColumnDefinition("a", 3), EofPacket()}, true},
+        MalformedCase{"HugeColumnCount", {Raw({0xFE, 0, 0, 0, 0, 0, 0, 0, 0x10}), EofPacket()}, true},
+        MalformedCase{"ShortColumnDefinition", {Raw({1}), Raw({3, 'd', 'e', 'f', 0, 0, 0, 1, 'a', 0, 2, 0, 0}),
+                                                EofPacket()}, true},
+        MalformedCase{"ShortEndPacket", {Raw({1}), ColumnDefinition("a", 3), Raw({0xFE, 0, 0})}, true},
+        MalformedCase{"ValueLongerThanTheRow",
+                      {Raw({1}), ColumnDefinition("a", 3), EofPacket(), Raw({20, 'a', 'b'})}, false},
+        MalformedCase{"PrefixFF",
+                      {Raw({2}), ColumnDefinition("a", 3), ColumnDefinition("b", 3), EofPacket(), Raw({0, 0xFF, 1})},
+                      false},
+        MalformedCase{"MissingColumn",
+                      {Raw({2}), ColumnDefinition("a", 3), ColumnDefinition("b", 3), EofPacket(), Raw({1, 'x'})},
+                      false},
+        MalformedCase{"TwoByteLengthCut", {Raw({1}), ColumnDefinition("a", 3), EofPacket(), Raw({0xFC, 0x2C})},
+                      false}),
+    [](const ::testing::TestParamInfo<MalformedCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace da::mysql
