@@ -19,7 +19,7 @@ namespace {
 
 constexpr char kTabOrderProperty[] = "daTabOrder";
 
-int TabOrderOf(const QWidget* w) {
+int SortKey(const QWidget* w) {
   const QVariant v = w->property(kTabOrderProperty);
   return v.isValid() ? v.toInt() : INT_MAX;
 }
@@ -35,7 +35,7 @@ void CollectTabOrder(const QWidget* parent, std::vector<QWidget*>& out) {
     if (w != nullptr && !w->isWindow()) children.push_back(w);
   }
   std::stable_sort(children.begin(), children.end(),
-                   [](const QWidget* a, const QWidget* b) { return TabOrderOf(a) < TabOrderOf(b); });
+                   [](const QWidget* a, const QWidget* b) { return SortKey(a) < SortKey(b); });
   for (QWidget* w : children) {
     out.push_back(w);
     if (IsContainer(w)) CollectTabOrder(w, out);
@@ -82,6 +82,11 @@ TForm* ParentForm(const QWidget* widget) {
 }
 
 void SetTabOrder(QWidget* control, int order) { control->setProperty(kTabOrderProperty, order); }
+
+int TabOrder(const QWidget* control) {
+  const QVariant v = control->property(kTabOrderProperty);
+  return v.isValid() ? v.toInt() : -1;
+}
 
 void SetTabStop(QWidget* control, bool tabStop) {
   control->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
@@ -204,14 +209,18 @@ bool TForm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress || resending_ || !watched->isWidgetType()) return false;
   auto* target = static_cast<QWidget*>(watched);
   if (target->window() != this) return false;
-  // A key event the receiver ignored travels on to its parents: the preview
-  // has seen it already.
-  const bool passedOn = event == lastKeyEvent_ && lastKeyReceiver_ != nullptr && target->isAncestorOf(lastKeyReceiver_);
-  lastKeyEvent_ = event;
+  auto& key = *static_cast<QKeyEvent*>(event);
+  // A key event the receiver ignored travels on to the receiver's parents,
+  // as the same object: the preview has seen it already. (The address alone
+  // could be a new event's; the key and its time tell them apart.)
+  const KeySeen seen{event, key.timestamp(), key.key(), key.modifiers()};
+  const bool passedOn = seen == lastKey_ && lastKeyReceiver_ != nullptr && target != lastKeyReceiver_ &&
+                        target->isAncestorOf(lastKeyReceiver_);
+  lastKey_ = seen;
   lastKeyReceiver_ = target;
   if (passedOn) return false;
   bool consumed = false;
-  RunGuarded([&] { consumed = PreviewKey(target, *static_cast<QKeyEvent*>(event)); });
+  RunGuarded([&] { consumed = PreviewKey(target, key); });
   if (consumed) event->accept();
   return consumed;
 }

@@ -94,7 +94,14 @@ class TForm : public QWidget {
   QPointer<QWidget> lastActive_;
   // The key event last seen and where: Qt hands an ignored key event on to
   // each parent of its receiver, and the preview must run once per key.
-  const QEvent* lastKeyEvent_ = nullptr;
+  struct KeySeen {
+    const QEvent* event = nullptr;  // compared, never used
+    quint64 timestamp = 0;
+    int key = 0;
+    Qt::KeyboardModifiers modifiers;
+    bool operator==(const KeySeen&) const = default;
+  };
+  KeySeen lastKey_;
   QPointer<QWidget> lastKeyReceiver_;
 };
 
@@ -112,6 +119,7 @@ TForm* ParentForm(const QWidget* widget);
 // Tab order of a control among its parent's children (lower first); controls
 // without one follow in creation order.
 void SetTabOrder(QWidget* control, int order);
+int TabOrder(const QWidget* control);  // -1 when it has none
 // A tab stop is reached by Tab and by the navigation keys; a control that is
 // not one still takes the focus when clicked.
 void SetTabStop(QWidget* control, bool tabStop);
