@@ -234,7 +234,7 @@ uint16_t TStringHeap::RefMark(THeapRef ref) const {
 
 void TStringHeap::Clear() {
   MaybeLock lock(mutex_, threadSafe_);
-  pages_.clear();
+  std::vector<PagePtr>().swap(pages_);
   pagePos_ = kPageSize;
   for (THeapRef& head : freeLists_) head = 0;
 }
