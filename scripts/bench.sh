@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and runs them in full against a throwaway server of
+# their own (started and stopped here). Extra arguments go to wire_bench.
+#
+#   scripts/bench.sh                 1 000 000 rows, 20 000 inserts, best of 3
+#   scripts/bench.sh --rows 100000   a shorter run
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$(nproc)"
+
+server_dir=$PWD/build/benchserver
+trap 'tests/server/testserver.sh stop "$server_dir" >/dev/null 2>&1 || true' EXIT
+TESTSERVER_OWNER_PID=$$ tests/server/testserver.sh start "$server_dir"
+
+for b in build/bench/*/*_bench; do
+  [ -x "$b" ] || continue
+  case "$b" in
+    */wire_bench) "$b" --env "$server_dir/server.env" "$@" ;;
+    *) "$b" ;;
+  esac
+done
