@@ -483,6 +483,22 @@ void TMySqlSession::ReadOkPacket() {
   if ((IsProtocol41() || (serverCapabilities_ & CLIENT_TRANSACTIONS)) && net.Remaining() >= 2)
     serverStatus_ = net.ReadLE16();
   if (IsProtocol41() && net.Remaining() >= 2) warningCount_ = net.ReadLE16();
+  // Servers send the info text with a length prefix; read as a plain text
+  // its length byte would lead the text ("&Records: 3 ...").
+  info_.clear();
+  if (net.Remaining() == 0) return;
+  size_t start = net.Position();
+  int64_t length = -1;
+  try {
+    length = net.ReadLengthCoded();
+  } catch (const EMySqlException&) {
+  }
+  if (length >= 0 && static_cast<size_t>(length) <= net.Remaining()) {
+    info_.assign(reinterpret_cast<const char*>(net.Memory() + net.Position()), static_cast<size_t>(length));
+    net.SetPosition(net.Position() + static_cast<size_t>(length));
+    return;
+  }
+  net.SetPosition(start);
   info_ = net.ReadZString();
 }
 
