@@ -172,30 +172,41 @@ void TData::InitFields() {
 }
 
 void TData::ComputeLayout() {
+  // Computed first and committed only when the store accepts the new size.
   const int count = fields_.Count();
+  std::vector<size_t> offsets(static_cast<size_t>(count));
   size_t offset = 0;
   for (int i = 0; i < count; ++i) {
-    TFieldDesc& f = fields_[i];
-    f.SetFieldNo(i + 1);
+    const TFieldDesc& f = fields_[i];
     if (!f.IsDataField()) continue;
     if (f.DataType() == dtWideString && offset % 2 != 0) ++offset;
-    f.SetOffset(offset);
+    offsets[static_cast<size_t>(i)] = offset;
     offset += f.Size();
   }
-  dataSize_ = offset;
-  recordSize_ = dataSize_ + static_cast<size_t>(count);
-  if (recordSize_ % 2 == 0) ++recordSize_;
+  const size_t dataSize = offset;
+  size_t recordSize = dataSize + static_cast<size_t>(count);
+  if (recordSize % 2 == 0) ++recordSize;
 
-  size_t calcEnd = recordSize_;
+  size_t calcEnd = recordSize;
   for (int i = 0; i < count; ++i) {
-    TFieldDesc& f = fields_[i];
+    const TFieldDesc& f = fields_[i];
     if (f.IsDataField()) continue;
     if (f.DataType() == dtWideString && calcEnd % 2 != 0) ++calcEnd;
-    f.SetOffset(calcEnd);
+    offsets[static_cast<size_t>(i)] = calcEnd;
     calcEnd += f.Size();
   }
-  calcRecordSize_ = calcEnd - recordSize_;
-  if (calcRecordSize_ != 0 && calcRecordSize_ % 2 == 0) ++calcRecordSize_;
+  size_t calcRecordSize = calcEnd - recordSize;
+  if (calcRecordSize != 0 && calcRecordSize % 2 == 0) ++calcRecordSize;
+
+  CheckLayout(recordSize);
+  for (int i = 0; i < count; ++i) {
+    fields_[i].SetFieldNo(i + 1);
+    fields_[i].SetOffset(offsets[static_cast<size_t>(i)]);
+  }
+  layoutFieldCount_ = count;
+  dataSize_ = dataSize;
+  recordSize_ = recordSize;
+  calcRecordSize_ = calcRecordSize;
   LayoutChanged();
 }
 
@@ -205,7 +216,8 @@ TRecBuf TData::AllocRecBuf(bool withCalcArea) const {
 }
 
 const TFieldDesc& TData::CheckField(int fieldNo) const {
-  if (fieldNo < 1 || fieldNo > fields_.Count())
+  // Fields added after the layout was computed have no place in the records yet.
+  if (fieldNo < 1 || fieldNo > fields_.Count() || fieldNo > layoutFieldCount_)
     throw EAssertionFailed(Format("Field number %d is out of range", {fieldNo}));
   return fields_[fieldNo - 1];
 }
@@ -717,10 +729,14 @@ void TMemData::InitFields() {
   TData::InitFields();
 }
 
-void TMemData::LayoutChanged() {
-  if (blocks_.BlockCount() != 0) ClearData();
-  blocks_.SetRecordSize(RecordSize());
+// Stored records keep their size: a new layout of another size while
+// records exist is a programming error.
+void TMemData::CheckLayout(size_t recordSize) const {
+  if (blocks_.BlockCount() != 0 && recordSize != blocks_.RecordSize())
+    throw EAssertionFailed("The record size cannot change while records are stored");
 }
+
+void TMemData::LayoutChanged() { blocks_.SetRecordSize(RecordSize()); }
 
 void TMemData::InitData() {
   first_ = last_ = current_ = nullptr;

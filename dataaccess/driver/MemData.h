@@ -253,6 +253,9 @@ class TData {
   virtual void ClearData() {}
   // Runs after a successful InternalOpen (the filter and sort order attach here).
   virtual void AfterOpen() {}
+  // Raises when the store cannot take records of `recordSize` bytes now;
+  // ComputeLayout then changes nothing.
+  virtual void CheckLayout(size_t recordSize) const { (void)recordSize; }
   // Runs when ComputeLayout has set new sizes.
   virtual void LayoutChanged() {}
 
@@ -269,6 +272,7 @@ class TData {
   TFieldDescs fields_;
   std::unique_ptr<TStringHeap> heap_;
   TSharedObjectTable objects_;
+  int layoutFieldCount_ = 0;  // fields the layout was computed for
   size_t dataSize_ = 0;
   size_t recordSize_ = 0;
   size_t calcRecordSize_ = 0;
@@ -341,6 +345,7 @@ class TMemData : public TData {
   void InitData() override;
   void ClearData() override;
   void AfterOpen() override;
+  void CheckLayout(size_t recordSize) const override;
   void LayoutChanged() override;
   // Whether navigation shows the item; computed once per item. Cached
   // updates and filters would decide here; this store shows everything.

@@ -133,6 +133,31 @@ TEST(MemDataLayoutTest, OpenBuildsFieldsAndCloseDropsThem) {
   EXPECT_EQ(store.FieldCount(), 0);
 }
 
+TEST(MemDataLayoutTest, UnprepareClosesAnOpenStore) {
+  HookedStore store;
+  store.Prepare();
+  store.Open();
+  store.UnPrepare();
+  EXPECT_FALSE(store.Active());
+  EXPECT_EQ(store.RecordCount(), 0);
+  EXPECT_EQ(store.FieldCount(), 0);
+  EXPECT_TRUE(store.StringHeap().Empty());
+}
+
+TEST(MemDataLayoutTest, RecordSizeIsFixedWhileRecordsAreStored) {
+  TestStore store({{"a", dtInt32}});
+  store.AddInt32Block(1, 1, 2);
+  auto extra = store.CreateFieldDesc();
+  extra->SetDataType(dtInt64);
+  extra->SetSize(8);
+  store.Fields().Add(std::move(extra));
+  EXPECT_THROW(store.ComputeLayout(), EAssertionFailed);
+  EXPECT_EQ(store.RecordSize(), 5u);  // the layout in force stays
+  store.InitFields();  // rebuilding the fields drops the records first
+  EXPECT_EQ(store.RecordCount(), 0);
+  EXPECT_EQ(store.RecordSize(), 5u);
+}
+
 TEST(MemDataLayoutTest, FailedOpenLeavesTheStoreClosedAndEmpty) {
   HookedStore store;
   store.failOpen = true;
