@@ -13,7 +13,6 @@
 // lookup fields live in a separate area after RecordSize that only record
 // buffers have.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -321,7 +320,8 @@ class TMemData : public TData {
   // The same at the front (records fetched backwards: item 0 comes right
   // before the current first one); record numbers stay 1-based.
   void PrependBlock(TBlockHeader* block, int usedCount);
-  // One record copied from `recBuf` at the end of the list.
+  // One record copied from `recBuf` at the end of the list. The heap items,
+  // blobs and variants the buffer refers to now belong to the stored record.
   TItemHeader* AppendRecord(const uint8_t* recBuf);
 
   TItemHeader* FirstItem() const { return first_; }
