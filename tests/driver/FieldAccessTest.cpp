@@ -14,7 +14,7 @@
 namespace da {
 namespace {
 
-using testing::TestStore;
+using testutil::TestStore;
 
 std::string ReadText(const TestStore& store, int fieldNo, uint8_t* rec, size_t destSize = 64) {
   std::string dest(destSize, '#');

@@ -13,7 +13,7 @@
 #include "driver/MyParser.h"
 #include "driver/ParamMarkerScan.h"
 
-namespace da::testing {
+namespace da::testutil {
 
 // Empty when the lexer behaved; otherwise what went wrong.
 inline std::string CheckLexerWalk(TParserClass parserClass, std::string_view text, bool omitBlank,
@@ -70,4 +70,4 @@ inline std::string CheckAll(std::string_view text) {
   return CheckMarkerScan(text);
 }
 
-}  // namespace da::testing
+}  // namespace da::testutil

@@ -37,7 +37,7 @@ TEST(LexerFuzzTest, RandomTextsKeepTheInvariants) {
   std::mt19937 rng(20240604);
   for (int i = 0; i < 12000; ++i) {
     std::string text = RandomText(rng);
-    std::string problem = testing::CheckAll(text);
+    std::string problem = testutil::CheckAll(text);
     ASSERT_EQ(problem, "") << "text #" << i << ": \"" << text << "\"";
   }
 }

@@ -9,7 +9,7 @@
 
 #include "driver/ParamMarkerScan.h"
 
-namespace da::testing {
+namespace da::testutil {
 
 struct MarkerRecorder : TParamMarkerList {
   std::vector<TParamMarker> markers;
@@ -54,4 +54,4 @@ inline std::string CheckOnlyMarkersChanged(std::string_view input, std::string_v
   return {};
 }
 
-}  // namespace da::testing
+}  // namespace da::testutil

@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
-  std::string problem = da::testing::CheckAll(text);
+  std::string problem = da::testutil::CheckAll(text);
   if (!problem.empty()) {
     std::fprintf(stderr, "%s\n", problem.c_str());
     std::abort();

@@ -11,8 +11,8 @@
 namespace da {
 namespace {
 
-using testing::FieldSpec;
-using testing::TestStore;
+using testutil::FieldSpec;
+using testutil::TestStore;
 
 struct LayoutCase {
   const char* what;

@@ -12,7 +12,7 @@
 namespace da {
 namespace {
 
-using testing::TestStore;
+using testutil::TestStore;
 
 int32_t FieldValue(TestStore& store, uint8_t* rec) { return store.GetFieldAsVariant(1, rec).AsInt32(); }
 

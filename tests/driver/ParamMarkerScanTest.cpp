@@ -13,8 +13,8 @@
 namespace da {
 namespace {
 
-using testing::CheckOnlyMarkersChanged;
-using testing::MarkerRecorder;
+using testutil::CheckOnlyMarkersChanged;
+using testutil::MarkerRecorder;
 using Names = std::vector<std::string>;
 
 struct ScanCase {

@@ -13,7 +13,7 @@
 namespace da {
 namespace {
 
-using testing::TestStore;
+using testutil::TestStore;
 
 TEST(SortSpecTest, Parsing) {
   TestStore store({{"name", dtString, 10}, {"n", dtInt32}, {"my col", dtInt32}});

@@ -10,7 +10,7 @@
 
 #include "driver/MemData.h"
 
-namespace da::testing {
+namespace da::testutil {
 
 struct FieldSpec {
   const char* name;
@@ -103,4 +103,4 @@ class TestStore : public TMemData {
   std::vector<FieldSpec> specs_;
 };
 
-}  // namespace da::testing
+}  // namespace da::testutil
