@@ -18,6 +18,8 @@ namespace {
   throw EAssertionFailed(Format("Invalid internal field type $%X (%d)", {int{dataType}, int{dataType}}));
 }
 
+constexpr uint16_t kUnsignedParam = 0x80;
+
 bool IsTextType(TDataType t) { return t == dtString || t == dtMemo || t == dtWideString || t == dtWideMemo; }
 
 // Decimal text for the server: always with '.', whatever the user's settings.
@@ -188,15 +190,16 @@ void TMySqlStmt::WriteParams(std::span<const TMySqlParamDesc> params, bool unico
     if (isNull(values[n])) bitmap[n / 8] |= static_cast<uint8_t>(1u << (n % 8));
   net.WriteBytes(bitmap.data(), bitmap.size());
 
-  std::vector<uint8_t> types(values.size());
-  for (size_t n = 0; n < values.size(); ++n) types[n] = ParamTypeCode(values[n].DataType);
+  // Each type as its code and a flag byte; dtUInt32 carries the unsigned
+  // flag, or values above 2147483647 would arrive negative.
+  std::vector<uint16_t> types(values.size());
+  for (size_t n = 0; n < values.size(); ++n)
+    types[n] = static_cast<uint16_t>(ParamTypeCode(values[n].DataType) |
+                                     (values[n].DataType == dtUInt32 ? kUnsignedParam << 8 : 0));
   const bool newTypes = !typesWereSent_ || types != typesSent_;
   net.WriteFlag(newTypes);
   if (newTypes) {
-    for (uint8_t code : types) {
-      net.WriteByte(code);
-      net.WriteByte(0);
-    }
+    for (uint16_t code : types) net.WriteLE16(code);
     typesSent_ = types;
     typesWereSent_ = true;
   }

@@ -111,7 +111,7 @@ class TMySqlStmt {
   int32_t columnCount_ = 0;
   TMySqlFieldInfos columns_;
   int64_t affectedRows_ = 0;
-  std::vector<uint8_t> typesSent_;
+  std::vector<uint16_t> typesSent_;  // code and flag byte of each parameter
   bool typesWereSent_ = false;
 };
 
