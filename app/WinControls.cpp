@@ -2,6 +2,7 @@
 
 #include <QInputMethodEvent>
 #include <QPainter>
+#include <algorithm>
 
 #include "Pictures.h"
 #include "WinDialogs.h"
@@ -37,6 +38,18 @@ QString QuotedLiteral(QChar c) {
 TLabel::TLabel(QWidget* parent, const QString& caption) : QLabel(caption, parent) {
   setTextFormat(Qt::PlainText);
   setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  UpdateAccentRoom();
+}
+
+void TLabel::changeEvent(QEvent* event) {
+  QLabel::changeEvent(event);
+  if (event->type() == QEvent::FontChange) UpdateAccentRoom();
+}
+
+void TLabel::UpdateAccentRoom() {
+  const QFontMetrics metrics(font());
+  const int capitalTop = -metrics.tightBoundingRect(QStringLiteral("\u00c0\u00c9")).top();
+  setContentsMargins(0, std::max(0, capitalTop - metrics.ascent()), 0, 0);
 }
 
 void TLabel::SetBold(bool bold) {
@@ -168,6 +181,8 @@ void TMemo::keyPressEvent(QKeyEvent* event) {
 // --- check boxes and lists ---------------------------------------------------
 
 TCheckBox::TCheckBox(QWidget* parent, const QString& caption) : QCheckBox(caption, parent) {
+  // The box and its caption as close as the window's layout expects them.
+  setStyleSheet(QStringLiteral("QCheckBox { spacing: 3px; }"));
   // A user's click has toggled the state already when Qt reports it.
   connect(this, &QAbstractButton::clicked, this, [this] { RunGuarded([this] { Raise(OnClick, this); }); });
 }

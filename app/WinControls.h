@@ -70,6 +70,14 @@ class TLabel : public QLabel {
   // Sizes the label to its caption with its right edge at `right`: the
   // labels right-aligned against a column of inputs.
   void AutoSizeRightAt(int right, int top);
+
+ protected:
+  void changeEvent(QEvent* event) override;
+
+ private:
+  // Room above the text for the accents of capitals (À, É), which some
+  // fonts draw above their own ascent.
+  void UpdateAccentRoom();
 };
 
 // A picture.

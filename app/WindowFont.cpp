@@ -5,18 +5,15 @@
 
 namespace app {
 
-QString LoadFontFamily(const QString& regularPath, const QString& boldPath) {
-  const int regular = QFontDatabase::addApplicationFont(regularPath);
-  const QStringList families = regular >= 0 ? QFontDatabase::applicationFontFamilies(regular) : QStringList();
+QString LoadFontFamily(const QString& path) {
+  const int id = QFontDatabase::addApplicationFont(path);
+  const QStringList families = id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
   if (families.isEmpty()) return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
-  // Without the bold face Qt emboldens the regular one.
-  QFontDatabase::addApplicationFont(boldPath);
   return families.front();
 }
 
 QString WindowFontFamily() {
-  static const QString family =
-      LoadFontFamily(QString::fromLatin1(kTahomaRegularPath), QString::fromLatin1(kTahomaBoldPath));
+  static const QString family = LoadFontFamily(QString::fromLatin1(kTahomaPath));
   return family;
 }
 

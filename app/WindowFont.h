@@ -8,13 +8,14 @@
 
 namespace app {
 
-inline constexpr char kTahomaRegularPath[] = "/usr/share/wine/fonts/tahoma.ttf";
-inline constexpr char kTahomaBoldPath[] = "/usr/share/wine/fonts/tahomabd.ttf";
+// Only the regular face: the bold file beside it draws a light, wide face,
+// and Qt's emboldening of the regular one is far closer to Tahoma Bold.
+inline constexpr char kTahomaPath[] = "/usr/share/wine/fonts/tahoma.ttf";
 
-// Registers the font files with the application and returns the family of
-// the regular one; the default sans-serif family when it cannot be loaded.
-// Needs the QGuiApplication.
-QString LoadFontFamily(const QString& regularPath, const QString& boldPath);
+// Registers a font file with the application and returns its family; the
+// default sans-serif family when it cannot be loaded. Needs the
+// QGuiApplication.
+QString LoadFontFamily(const QString& path);
 
 // The family of the window's font, loaded once.
 QString WindowFontFamily();
