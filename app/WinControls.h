@@ -4,7 +4,7 @@
 // glyphs (a Cancel kind that answers Esc), the date and time pickers, the
 // page control with hidden-tab pages, and the header's panels.
 //
-// Events are std::function members named as the design names them; empty
+// Events are std::function members named after the event (OnClick); empty
 // means unassigned. An event that the toolkit raises from user input runs
 // through RunGuarded (WinDialogs.h), so its errors reach the default error
 // display. An event raised by a setter called from code (TCheckBox's

@@ -50,7 +50,7 @@ TKeyCode VirtualKeyOf(const QKeyEvent& event);
 TShiftState ShiftStateOf(const QKeyEvent& event);
 
 // The characters a key press types, as Windows-1252 bytes, the way the
-// platform the design comes from produces them: Backspace types 8, Enter 13,
+// window's key handlers were written to see them: Backspace types 8, Enter 13,
 // Esc 27, Ctrl+letter the control character (Ctrl+V is 22); Tab, Delete and
 // keys without text type nothing.
 std::string TypedChars(const QKeyEvent& event);

@@ -100,12 +100,17 @@ bool CanFocus(const QWidget* control) {
 
 TForm::TForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   qApp->installEventFilter(this);
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+  focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     if (now != nullptr && now->window() == this) ActiveControlChanged(now);
   });
 }
 
-TForm::~TForm() { qApp->removeEventFilter(this); }
+TForm::~TForm() {
+  // QWidget's destructor, which runs after this one, deletes the controls
+  // and may move the focus meanwhile: the form must not hear of it.
+  disconnect(focusWatch_);
+  if (qApp != nullptr) qApp->removeEventFilter(this);
+}
 
 void TForm::SetFixedClientSize(int width, int height) {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |

@@ -1,6 +1,6 @@
 #pragma once
 // The form: a fixed-size top-level window that owns its controls and runs
-// the window's keyboard the way the design expects.
+// the window's keyboard: key preview, dialog keys and focus in tab order.
 //
 // Keys. Every key pressed in one of the form's controls passes, before the
 // control sees it, through these steps; any step may consume it:
@@ -103,6 +103,7 @@ class TForm : public QWidget {
   };
   KeySeen lastKey_;
   QPointer<QWidget> lastKeyReceiver_;
+  QMetaObject::Connection focusWatch_;
 };
 
 // Creates a form and finishes its creation (AfterConstruction).

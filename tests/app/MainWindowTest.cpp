@@ -378,6 +378,28 @@ class MainWindowTest : public QObject {
     SetFocus(Find<QWidget>(w, "btag1"));
     Press(Qt::Key_Return);
     QCOMPARE(ActivePage(w), 4);
+    // The completion page, as scheduling ends: its first control is "Sair".
+    ShowPage(Pages(w), 3);
+    QCOMPARE(FocusName(), QStringLiteral("fechar"));
+    Press(Qt::Key_Tab);
+    Press(Qt::Key_Tab);
+    QCOMPARE(FocusName(), QStringLiteral("btagendados"));
+    Press(Qt::Key_Return);
+    QCOMPARE(ActivePage(w), 4);
+    ShowPage(Pages(w), 3);
+    Press(Qt::Key_Tab);
+    QCOMPARE(FocusName(), QStringLiteral("btinicio"));
+    Press(Qt::Key_Return);
+    QCOMPARE(ActivePage(w), 1);
+    PretendDiscovery(w);
+    SetFocus(Find<QWidget>(w, "btnext1"));
+    Press(Qt::Key_Return);
+    Press(Qt::Key_Backtab, Qt::ShiftModifier);
+    Press(Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(FocusName(), QStringLiteral("BitBtn1"));
+    Press(Qt::Key_Return);
+    QCOMPARE(ActivePage(w), 1);
+    QCOMPARE(window->discoveries, 4);
   }
 
   void closingFromEveryPage_data() {
@@ -611,6 +633,11 @@ class MainWindowTest : public QObject {
     Click(w, "btnone");
     for (int i = 0; i < lista->Count(); ++i) QVERIFY(!lista->Checked(i));
     QCOMPARE(lista->ItemIndex(), 0);
+    // The arrows move the highlight in the list, not the focus.
+    SetFocus(lista);
+    Press(Qt::Key_Down);
+    QCOMPARE(FocusName(), QStringLiteral("lista"));
+    QCOMPARE(lista->ItemIndex(), 1);
   }
 
   void anUncaughtErrorLeavesTheWindowUsable() {
