@@ -140,6 +140,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(title->text(), QStringLiteral("Morvane"));
     QCOMPARE(title->pos(), QPoint(22, 22));
     QCOMPARE(title->font().pointSize(), 20);
+    QCOMPARE(QFontInfo(title->font()).pixelSize(), 27);
     QCOMPARE(title->palette().color(QPalette::WindowText), QColor(Qt::white));
     auto* description = Find<TLabel>(window.get(), "lbdescricao");
     QCOMPARE(description->text(), QStringLiteral("Ferramenta para agendar alteração de taxas de IVA"));
