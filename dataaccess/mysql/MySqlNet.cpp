@@ -26,6 +26,23 @@ inline void Put24(uint8_t* p, uint32_t v) {
 
 [[noreturn]] void Malformed(std::string_view detail = {}) { throw EMySqlException(CR_MALFORMED_PACKET, detail); }
 
+// Long bodies are read in steps of this size, the buffer growing as the
+// bytes arrive: a header announcing 16 MiB costs nothing until they come.
+constexpr size_t kReadStep = 1 << 20;
+
+// Reads `count` bytes into `buffer` at `offset` with `read`, growing the
+// buffer (doubling) as needed.
+template <typename Read>
+void ReadGrowing(std::vector<uint8_t>& buffer, size_t offset, size_t count, Read&& read) {
+  while (count > 0) {
+    size_t n = std::min(count, kReadStep);
+    if (buffer.size() < offset + n) buffer.resize(std::min(offset + count, std::max(offset + n, buffer.size() * 2)));
+    read(buffer.data() + offset, n);
+    offset += n;
+    count -= n;
+  }
+}
+
 }  // namespace
 
 TMySqlNet::TMySqlNet() : buffer_(kWriteThreshold), compIn_(100) { ResetWrite(); }
@@ -317,14 +334,15 @@ void TMySqlNet::FillCompressedInput() {
     size_t grows = unpacked > 0 ? unpacked : packed;
     if (compInSize_ + grows > kMaxLogicalPacket + kMaxPacket)
       throw EMySqlException(CR_NET_PACKET_TOO_LARGE);
-    if (compIn_.size() < compInSize_ + grows) compIn_.resize(std::max(compInSize_ + grows, compIn_.size() * 2));
+    auto transportRead = [this](uint8_t* destination, size_t n) { TransportRead(destination, n); };
     if (unpacked == 0) {
-      TransportRead(compIn_.data() + compInSize_, packed);
+      ReadGrowing(compIn_, compInSize_, packed, transportRead);
       compInSize_ += packed;
       continue;
     }
-    if (compScratch_.size() < packed) compScratch_.resize(packed);
-    TransportRead(compScratch_.data(), packed);
+    ReadGrowing(compScratch_, 0, packed, transportRead);
+    if (compIn_.size() < compInSize_ + unpacked)
+      compIn_.resize(std::max(compInSize_ + unpacked, compIn_.size() * 2));
     if (!inflaterReady_) {
       if (inflateInit(&inflater_) != Z_OK) throw EMySqlException(ER_NET_UNCOMPRESS_ERROR);
       inflaterReady_ = true;
@@ -379,8 +397,7 @@ void TMySqlNet::ReceivePacket() {
   do {
     length = ReadHeader();
     if (size_ + length > kMaxLogicalPacket) throw EMySqlException(CR_NET_PACKET_TOO_LARGE);
-    Reserve(size_ + length);
-    ReadBlock(buffer_.data() + size_, length);
+    ReadGrowing(buffer_, size_, length, [this](uint8_t* destination, size_t n) { ReadBlock(destination, n); });
     size_ += length;
   } while (length == kMaxPacket);
   if (size_ > 0 && buffer_[0] == 0xFF) ParseError();
@@ -391,8 +408,8 @@ void TMySqlNet::ReceivePacketBytes(std::vector<uint8_t>& bytes) {
   uint32_t length = ReadHeader();
   if (length < 1) Malformed("TMySqlNet.ReceiveBuffer l = 0");
   if (length == kMaxPacket) Malformed("Cannot retrieve huge data in FetchAll mode");
-  bytes.resize(length);
-  ReadBlock(bytes.data(), length);
+  bytes.clear();
+  ReadGrowing(bytes, 0, length, [this](uint8_t* destination, size_t n) { ReadBlock(destination, n); });
   if (bytes[0] == 0xFF) {
     Reserve(length);
     std::memcpy(buffer_.data(), bytes.data(), length);

@@ -28,6 +28,7 @@ class TFuzzVio : public TCRVio {
     size_t n = std::min(static_cast<size_t>(count), size_ - position_);
     // Serve odd-sized pieces, so that reads come in parts.
     if (n > 1 && (position_ & 3) == 1) n = (n + 1) / 2;
+    if (n == 0) return 0;
     std::memcpy(buffer + offset, data_ + position_, n);
     position_ += n;
     return static_cast<int32_t>(n);

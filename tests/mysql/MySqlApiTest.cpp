@@ -135,7 +135,9 @@ TEST(CallTable, FieldDescriptionsCapLengthsAndAdjustOldConnections) {
     t.api.GetFieldDesc(result, 1, field, true);
     EXPECT_EQ(field.length, protocol41 ? 100u : 300u);
     EXPECT_EQ(field.org_name, "v");
-    if (!protocol41) EXPECT_EQ(field.flags, NOT_NULL_FLAG);
+    if (!protocol41) {
+      EXPECT_EQ(field.flags, NOT_NULL_FLAG);
+    }
     EXPECT_THROW(t.api.GetFieldDesc(result, 2, field, false), EAssertionFailed);
     EXPECT_EQ(t.api.mysql_fetch_row(result), nullptr);
     t.api.mysql_free_result(result);

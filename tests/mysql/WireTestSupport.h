@@ -33,6 +33,7 @@ class TMemoryVio : public da::mysql::TCRVio {
   int32_t ReceiveOnce(uint8_t* buffer, int32_t offset, int32_t count) override {
     ++receives;
     size_t n = std::min({static_cast<size_t>(count), input_.size() - position_, maxChunk_});
+    if (n == 0) return 0;
     std::memcpy(buffer + offset, input_.data() + position_, n);
     position_ += n;
     return static_cast<int32_t>(n);
