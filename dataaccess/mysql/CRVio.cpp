@@ -29,6 +29,23 @@ int32_t TCRVio::CopyFromReadAhead(uint8_t* buffer, int32_t offset, int32_t count
   return n;
 }
 
+void TCRVio::Consume(int32_t count) {
+  readPosition_ += std::min(count, fillCount_ - readPosition_);
+  if (readPosition_ >= fillCount_) {
+    readPosition_ = 0;
+    fillCount_ = 0;
+  }
+}
+
+int32_t TCRVio::FillReadAhead() {
+  if (fillCount_ > readPosition_) return fillCount_ - readPosition_;
+  if (readAhead_.empty()) return -1;
+  int32_t got = ReceiveOnce(readAhead_.data(), 0, static_cast<int32_t>(readAhead_.size()));
+  fillCount_ = std::max(got, 0);
+  readPosition_ = 0;
+  return fillCount_;
+}
+
 int32_t TCRVio::Read(uint8_t* buffer, int32_t offset, int32_t count) {
   int32_t total = CopyFromReadAhead(buffer, offset, count);
   offset += total;

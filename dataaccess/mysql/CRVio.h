@@ -57,11 +57,25 @@ class TCRVio {
   // Text of the last transport error, read by the layers above.
   const std::string& ErrorText() const { return errorText_; }
 
+  // The bytes received ahead and not read yet, for a reader that can use
+  // them in place; valid until the next Read or FillReadAhead.
+  const uint8_t* Buffered(int32_t& count) const {
+    count = fillCount_ - readPosition_;
+    return readAhead_.data() + readPosition_;
+  }
+  // Marks `count` of the buffered bytes as read (at most what Buffered gave).
+  void Consume(int32_t count);
+  // With nothing buffered: one receive into the read-ahead buffer, as a
+  // small Read would do. Answers the bytes now buffered (0: failed or closed,
+  // ErrorText set by the medium; -1: the transport was never connected).
+  int32_t FillReadAhead();
+
  protected:
   void SetErrorText(std::string text) { errorText_ = std::move(text); }
   void ClearErrorText() { errorText_.clear(); }
-  // The pause between retries of Read and Write.
-  static void RetryPause();
+  // The pause between retries of Read and Write (10 ms); a medium for which
+  // waiting changes nothing (bytes in memory) may skip it.
+  virtual void RetryPause();
 
  private:
   int32_t CopyFromReadAhead(uint8_t* buffer, int32_t offset, int32_t count);

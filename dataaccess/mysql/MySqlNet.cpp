@@ -65,6 +65,7 @@ void TMySqlNet::SetTransport(std::unique_ptr<TCRVio> transport) {
 
 void TMySqlNet::CloseNet() {
   size_ = position_ = 0;
+  data_ = buffer_.data();
   compInSize_ = compInPosition_ = 0;
   if (!transport_) return;
   std::unique_ptr<TCRVio> old = std::move(transport_);
@@ -85,11 +86,13 @@ void TMySqlNet::ResetSequence() {
 void TMySqlNet::ResetWrite() {
   size_ = kHeaderSize;
   position_ = kHeaderSize;
+  data_ = buffer_.data();
 }
 
 void TMySqlNet::Reserve(size_t size) {
   if (buffer_.size() >= size) return;
   buffer_.resize(std::max(size, buffer_.size() * 2));
+  data_ = buffer_.data();
 }
 
 // ---------------------------------------------------------------------------
@@ -390,8 +393,56 @@ uint32_t TMySqlNet::ReadHeader() {
   return Get24(header);
 }
 
+void TMySqlNet::Received(const uint8_t* data, size_t size) {
+  data_ = data;
+  size_ = size;
+  position_ = 0;
+  if (size_ > 0 && data_[0] == 0xFF) ParseError();
+}
+
+// The common case of a packet that lies whole in the bytes already received
+// (the transport's read-ahead, or the uncompressed input): it is handed out
+// where it lies, without a copy. False when it does not lie there whole.
+bool TMySqlNet::ReceiveInPlace() {
+  const uint8_t* p;
+  size_t available;
+  if (!compress_) {
+    TCRVio& vio = Vio();
+    int32_t buffered = 0;
+    p = vio.Buffered(buffered);
+    if (buffered == 0) {
+      int32_t got = vio.FillReadAhead();
+      if (got < 0) return false;
+      if (got == 0) throw EMySqlException(CR_SERVER_LOST, vio.ErrorText());
+      p = vio.Buffered(buffered);
+    }
+    available = static_cast<size_t>(buffered);
+  } else {
+    if (compInPosition_ >= compInSize_) FillCompressedInput();
+    p = compIn_.data() + compInPosition_;
+    available = compInSize_ - compInPosition_;
+  }
+  if (available < kHeaderSize) return false;
+  uint32_t length = Get24(p);
+  if (length >= kMaxPacket || available < kHeaderSize + length) return false;
+  if (!compress_) {
+    if (p[3] != sequence_)
+      throw EMySqlException(ER_NET_PACKETS_OUT_OF_ORDER,
+                            Format("ReceiveHeader: Net packets out of order: received[%d], expected[%d]",
+                                   {int{p[3]}, int{sequence_}}));
+    ++sequence_;
+    compSequence_ = sequence_;
+    transport_->Consume(static_cast<int32_t>(kHeaderSize + length));
+  } else {
+    compInPosition_ += kHeaderSize + length;
+  }
+  Received(p + kHeaderSize, length);
+  return true;
+}
+
 void TMySqlNet::ReceivePacket() {
   Vio();
+  if (ReceiveInPlace()) return;
   size_ = position_ = 0;
   uint32_t length;
   do {
@@ -400,7 +451,7 @@ void TMySqlNet::ReceivePacket() {
     ReadGrowing(buffer_, size_, length, [this](uint8_t* destination, size_t n) { ReadBlock(destination, n); });
     size_ += length;
   } while (length == kMaxPacket);
-  if (size_ > 0 && buffer_[0] == 0xFF) ParseError();
+  Received(buffer_.data(), size_);
 }
 
 void TMySqlNet::ReceivePacketBytes(std::vector<uint8_t>& bytes) {
@@ -413,8 +464,7 @@ void TMySqlNet::ReceivePacketBytes(std::vector<uint8_t>& bytes) {
   if (bytes[0] == 0xFF) {
     Reserve(length);
     std::memcpy(buffer_.data(), bytes.data(), length);
-    size_ = length;
-    ParseError();
+    Received(buffer_.data(), length);
   }
 }
 
@@ -434,8 +484,7 @@ uint32_t TMySqlNet::SkipPacket(uint32_t chunk, bool check, std::vector<uint8_t>&
       if (check && first == 0xFF) {
         Reserve(n);
         std::memcpy(buffer_.data(), piece.data(), n);
-        size_ = n;
-        ParseError();
+        Received(buffer_.data(), n);
       }
       isFirst = false;
     }
@@ -459,26 +508,26 @@ void TMySqlNet::SetPosition(size_t position) {
 
 uint8_t TMySqlNet::ReadByte() {
   Need(1);
-  return buffer_[position_++];
+  return data_[position_++];
 }
 
 uint16_t TMySqlNet::ReadLE16() {
   Need(2);
-  const uint8_t* p = buffer_.data() + position_;
+  const uint8_t* p = data_ + position_;
   position_ += 2;
   return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
 uint32_t TMySqlNet::ReadLE24() {
   Need(3);
-  uint32_t v = Get24(buffer_.data() + position_);
+  uint32_t v = Get24(data_ + position_);
   position_ += 3;
   return v;
 }
 
 uint32_t TMySqlNet::ReadLE32() {
   Need(4);
-  const uint8_t* p = buffer_.data() + position_;
+  const uint8_t* p = data_ + position_;
   position_ += 4;
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
@@ -507,17 +556,17 @@ int64_t TMySqlNet::ReadLengthCoded() {
 }
 
 std::string TMySqlNet::ReadZString() {
-  const uint8_t* start = buffer_.data() + position_;
-  const uint8_t* end = buffer_.data() + size_;
+  const uint8_t* start = data_ + position_;
+  const uint8_t* end = data_ + size_;
   const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(start, 0, static_cast<size_t>(end - start)));
   std::string text(reinterpret_cast<const char*>(start), static_cast<size_t>((zero ? zero : end) - start));
-  position_ = zero ? static_cast<size_t>(zero - buffer_.data()) + 1 : size_;
+  position_ = zero ? static_cast<size_t>(zero - data_) + 1 : size_;
   return text;
 }
 
 void TMySqlNet::ReadBytes(uint8_t* destination, size_t count) {
   Need(count);
-  std::memcpy(destination, buffer_.data() + position_, count);
+  std::memcpy(destination, data_ + position_, count);
   position_ += count;
 }
 

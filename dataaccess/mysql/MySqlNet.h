@@ -110,9 +110,10 @@ class TMySqlNet {
   std::string ReadZString();
   void ReadBytes(uint8_t* destination, size_t count);
 
-  // The received packet, for callers that parse in place. Valid until the
-  // next read or write on this net.
-  const uint8_t* Memory() const { return buffer_.data(); }
+  // The received packet, for callers that parse in place: in the packet
+  // buffer, or in place in the bytes received ahead when it lay there whole.
+  // Valid until the next read or write on this net.
+  const uint8_t* Memory() const { return data_; }
   size_t Size() const { return size_; }
   size_t Position() const { return position_; }
   size_t Remaining() const { return size_ - position_; }
@@ -133,6 +134,8 @@ class TMySqlNet {
   void TransportWrite(const uint8_t* data, size_t count);
   void TransportRead(uint8_t* destination, size_t count);
   uint32_t ReadHeader();
+  bool ReceiveInPlace();
+  void Received(const uint8_t* data, size_t size);
   void ReadBlock(uint8_t* destination, size_t count);
   void FillCompressedInput();
 
@@ -142,6 +145,9 @@ class TMySqlNet {
   std::vector<uint8_t> buffer_;
   size_t size_ = 0;
   size_t position_ = 0;
+  // The received packet: buffer_.data(), or a borrowed pointer into the
+  // transport's read-ahead bytes or the uncompressed input.
+  const uint8_t* data_ = nullptr;
   // Uncompressed bytes of received compressed packets not consumed yet.
   std::vector<uint8_t> compIn_;
   size_t compInSize_ = 0;

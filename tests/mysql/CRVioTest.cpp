@@ -64,7 +64,28 @@ TEST(CRVioRead, EndOfStreamGivesAShortCount) {
   vio.Connect();
   uint8_t buffer[10];
   EXPECT_EQ(vio.Read(buffer, 0, 10), 3);
+  EXPECT_EQ(vio.pauses, 1);
   EXPECT_EQ(vio.Read(buffer, 0, 4), 0);
+  EXPECT_EQ(vio.pauses, 2);
+}
+
+TEST(CRVioRead, BufferedBytesCanBeUsedInPlace) {
+  TMemoryVio vio(Sequence(10));
+  vio.Connect();
+  int32_t count = -1;
+  vio.Buffered(count);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(vio.FillReadAhead(), 10);
+  const uint8_t* p = vio.Buffered(count);
+  EXPECT_EQ(Bytes(p, p + count), Sequence(10));
+  vio.Consume(4);
+  uint8_t rest[6];
+  EXPECT_EQ(vio.Read(rest, 0, 6), 6);
+  const Bytes all = Sequence(10);
+  EXPECT_EQ(Bytes(rest, rest + 6), Bytes(all.begin() + 4, all.end()));
+  EXPECT_EQ(vio.receives, 1);
+  TMemoryVio unconnected;
+  EXPECT_EQ(unconnected.FillReadAhead(), -1);
 }
 
 TEST(CRVioWrite, GivesUpAfterThreeEmptySends) {

@@ -49,7 +49,10 @@ class TMemoryVio : public da::mysql::TCRVio {
     return n;
   }
 
+  void RetryPause() override { ++pauses; }
+
   Bytes output;
+  int pauses = 0;
   int receives = 0;
   int sends = 0;
   int failSends = 0;         // the next sends that accept nothing
