@@ -4,6 +4,7 @@
 // buffer shows under the sanitizers; a hang shows as the ctest time-out.
 //
 //   wire_fuzz_random [iterations]
+//   wire_fuzz_random --seeds DIR    writes the seed conversations, a corpus for libFuzzer
 #include <zlib.h>
 
 #include <cstdio>
@@ -233,9 +234,19 @@ void Mutate(Bytes& b, std::mt19937& rng, const std::vector<Bytes>& seeds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  long iterations = argc > 1 ? std::atol(argv[1]) : 20000;
   std::mt19937 rng(20240506);
   std::vector<Bytes> seeds = Seeds(rng);
+  if (argc > 2 && std::string(argv[1]) == "--seeds") {
+    for (size_t i = 0; i < seeds.size(); ++i) {
+      std::string path = std::string(argv[2]) + "/seed" + std::to_string(i);
+      if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(seeds[i].data(), 1, seeds[i].size(), f);
+        std::fclose(f);
+      }
+    }
+    return 0;
+  }
+  long iterations = argc > 1 ? std::atol(argv[1]) : 20000;
   // The seeds are whole conversations: each must get past its login, or the
   // mutations would explore little beyond the handshake.
   const int expectedDepth[] = {7, 7, 7, 7, 22, 7, 2, 1, 1};

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "ScriptedServer.h"
@@ -382,6 +383,65 @@ TEST(SessionConnect, AddressThatDoesNotAnswerTimesOut) {
   EXPECT_EQ(client.Error(), "Can't connect to MySQL server on '127.0.0.1' (10061)\r\nConnection timed out");
   for (int f : fillers) ::close(f);
   ::close(fd);
+}
+
+TEST(SessionConnect, EmptyHostAndPortZeroMeanLocalhost3306) {
+  // A handler that only records where it was asked to connect.
+  class Recorder : public TCRIOHandler {
+   public:
+    THandle Connect(const std::string& h, int32_t p, const std::string&, const std::string&,
+                    const std::string&) override {
+      host = h;
+      port = p;
+      throw Exception("recorded");
+    }
+    std::string host;
+    int32_t port = 0;
+  } recorder;
+  Client client;
+  AttachIOHandler(client.session, &recorder);
+  try {
+    client.api.mysql_real_connect(client.session, "", kUser, kPassword, "", 0, "", 0);
+    FAIL() << "the handler's exception must pass unchanged";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "recorded");
+  }
+  EXPECT_EQ(recorder.host, "localhost");
+  EXPECT_EQ(recorder.port, 3306);
+  EXPECT_EQ(client.session->HostInfo(), "localhost via TCRIOHandler");
+}
+
+TEST(SessionResponses, LocalFileTravelsIn8192BytePacketsAndAnEmptyOne) {
+  std::string path = ::testing::TempDir() + "session_infile_" + std::to_string(::getpid());
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::string data(20000, 'f');
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fclose(f);
+  }
+  std::vector<std::pair<uint8_t, size_t>> packets;
+  ScriptedServer server([&](ScriptedConnection& c) {
+    Handshake(c);
+    c.ReadPacket();
+    Bytes request{0xFB};
+    PutBytes(request, path);
+    c.SendPacket(1, request);
+    for (;;) {
+      ScriptedConnection::Packet p = c.ReadPacket();
+      packets.emplace_back(p.seq, p.payload.size());
+      if (p.payload.empty()) break;
+    }
+    c.SendPacket(static_cast<uint8_t>(packets.back().first + 1), OkPacket(1));
+  });
+  Client client;
+  int32_t on = 1;
+  client.api.mysql_options(client.session, MYSQL_OPT_LOCAL_INFILE, &on);
+  ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  EXPECT_EQ(client.api.mysql_real_query(client.session, "LOAD DATA LOCAL INFILE", 22), 0) << client.Error();
+  server.Finish();
+  std::remove(path.c_str());
+  EXPECT_EQ(packets, (std::vector<std::pair<uint8_t, size_t>>{{2, 8192}, {3, 8192}, {4, 3616}, {5, 0}}));
+  EXPECT_EQ(client.api.mysql_affected_rows(client.session), 1);
 }
 
 // --- Responses from a misbehaving server ---------------------------------------
