@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "common/Exception.h"
 #include "mysql/MySqlErrors.h"
@@ -120,13 +121,14 @@ TMySqlSession* TMySQLAPIDirect::mysql_real_connect(TMySqlSession* mysql, const s
 
 void TMySQLAPIDirect::mysql_close(TMySqlSession* sock) {
   if (!sock) return;
+  // The session is freed whatever closing raised; a result freed later
+  // must not touch it (the session detaches its result and statements).
+  std::unique_ptr<TMySqlSession> owned(sock);
   try {
     sock->CloseSession();
   } catch (const EMySqlException&) {
   }
-  // A result freed later must not touch the freed session.
   if (TMySqlResultSet* result = sock->CurrentResult()) result->DetachSession();
-  delete sock;
 }
 
 int32_t TMySQLAPIDirect::mysql_select_db(TMySqlSession* mysql, const std::string& db) {

@@ -89,7 +89,9 @@ TMySqlStmt::TMySqlStmt(TMySqlSession* session) : session_(session) {
 TMySqlStmt::~TMySqlStmt() {
   try {
     CloseStatement();
-  } catch (const EMySqlException&) {
+  } catch (...) {
+    // Nothing may leave a destructor; the server drops the statement with
+    // the connection at the latest.
   }
   if (session_) session_->UnregisterStatement(this);
 }

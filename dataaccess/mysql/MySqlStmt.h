@@ -48,7 +48,7 @@ class TMySqlStmt {
 
   // `session` is borrowed; it detaches the statement when it goes first.
   explicit TMySqlStmt(TMySqlSession* session);
-  // Closes the statement (on the server too), swallowing EMySqlException.
+  // Closes the statement (on the server too), swallowing any failure.
   ~TMySqlStmt();
   TMySqlStmt(const TMySqlStmt&) = delete;
   TMySqlStmt& operator=(const TMySqlStmt&) = delete;

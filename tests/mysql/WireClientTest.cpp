@@ -529,6 +529,22 @@ TEST_F(WireClient, PlainResultLargerThan16MiB) {
   EXPECT_EQ(Scalar(s, "SELECT 'ok'"), "ok");
 }
 
+TEST_F(WireClient, QueriesOfExactly16MiBMinus1AndLonger) {
+  // A payload of exactly 16777215 bytes is followed by an empty packet; the
+  // server would wait for the rest of it otherwise.
+  for (uint32_t flags : {0u, CLIENT_COMPRESS}) {
+    TMySqlSession* s = Connect(flags);
+    ASSERT_NE(s, nullptr);
+    const std::string head = "SELECT LENGTH('", tail = "')";
+    for (size_t payload : {size_t{16777215}, size_t{16777216}, size_t{2 * 16777215}}) {
+      size_t filler = payload - 1 - head.size() - tail.size();
+      std::string sql = head + std::string(filler, 'w') + tail;
+      ASSERT_EQ(sql.size() + 1, payload);
+      EXPECT_EQ(Scalar(s, sql), std::to_string(filler)) << "payload " << payload << " flags " << flags;
+    }
+  }
+}
+
 // --- LOAD DATA LOCAL INFILE -----------------------------------------------------
 
 class LocalInfile : public WireClient {
