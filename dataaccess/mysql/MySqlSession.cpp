@@ -233,7 +233,7 @@ void TMySqlSession::OpenTransport(const std::string& pipeName) {
   try {
     transport.SetIoTimeout(connectTimeout_);
     transport.Connect();
-  } catch (const Exception&) {
+  } catch (const std::exception&) {
     if (handler) throw;
     throw EMySqlException(CR_CONN_HOST_ERROR, transport.ErrorText(), {host_, kConnectErrorNumber});
   }
