@@ -10,21 +10,10 @@
 #include "common/DAErrors.h"
 #include "common/DateTime.h"
 #include "common/Format.h"
+#include "common/Unaligned.h"
 
 namespace da {
 namespace {
-
-template <typename T>
-T Load(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename T>
-void Store(uint8_t* p, T v) {
-  std::memcpy(p, &v, sizeof v);
-}
 
 size_t BoundedLength(const char* s, size_t max) {
   const void* zero = std::memchr(s, 0, max);
@@ -222,9 +211,9 @@ const TFieldDesc& TData::CheckField(int fieldNo) const {
   return fields_[fieldNo - 1];
 }
 
-uint32_t TData::ReadRef(const uint8_t* rec, const TFieldDesc& f) { return Load<uint32_t>(rec + f.Offset()); }
+uint32_t TData::ReadRef(const uint8_t* rec, const TFieldDesc& f) { return LoadUnaligned<uint32_t>(rec + f.Offset()); }
 
-void TData::WriteRef(uint8_t* rec, const TFieldDesc& f, uint32_t ref) { Store<uint32_t>(rec + f.Offset(), ref); }
+void TData::WriteRef(uint8_t* rec, const TFieldDesc& f, uint32_t ref) { StoreUnaligned<uint32_t>(rec + f.Offset(), ref); }
 
 // --- TData: null flags -------------------------------------------------------
 
@@ -343,19 +332,19 @@ void TData::ReadFieldValue(int fieldNo, uint8_t* recBuf, void* dest, size_t dest
     }
     case dtDate:
       need(4);
-      Store<int32_t>(out, DateTimeToTimeStamp(Load<double>(src)).date);
+      StoreUnaligned<int32_t>(out, DateTimeToTimeStamp(LoadUnaligned<double>(src)).date);
       return;
     case dtTime:
       need(4);
-      Store<int32_t>(out, DateTimeToTimeStamp(Load<double>(src)).time);
+      StoreUnaligned<int32_t>(out, DateTimeToTimeStamp(LoadUnaligned<double>(src)).time);
       return;
     case dtDateTime:
       need(8);
-      Store<double>(out, TimeStampToMSecs(DateTimeToTimeStamp(Load<double>(src))));
+      StoreUnaligned<double>(out, TimeStampToMSecs(DateTimeToTimeStamp(LoadUnaligned<double>(src))));
       return;
     case dtUInt32:
       need(8);
-      Store<int64_t>(out, static_cast<int64_t>(Load<uint32_t>(src)));
+      StoreUnaligned<int64_t>(out, static_cast<int64_t>(LoadUnaligned<uint32_t>(src)));
       return;
     case dtExtVarBytes: {
       need(2);
@@ -364,12 +353,12 @@ void TData::ReadFieldValue(int fieldNo, uint8_t* recBuf, void* dest, size_t dest
       if (const THeapRef ref = ReadRef(recBuf, f)) {
         const auto* item = reinterpret_cast<const uint8_t*>(heap_->Data(ref));
         const size_t itemSize = heap_->ItemSize(ref);
-        length = itemSize < 2 ? 0 : Load<uint16_t>(item);
+        length = itemSize < 2 ? 0 : LoadUnaligned<uint16_t>(item);
         if (length > itemSize - 2) length = static_cast<uint16_t>(itemSize - 2);
         bytes = item + 2;
       }
       if (length > destSize - 2) length = static_cast<uint16_t>(destSize - 2);
-      Store<uint16_t>(out, length);
+      StoreUnaligned<uint16_t>(out, length);
       if (length) std::memcpy(out + 2, bytes, length);
       return;
     }
@@ -419,30 +408,30 @@ Variant TData::GetFieldAsVariant(int fieldNo, uint8_t* recBuf) const {
       return Variant(LoadWide(s, BoundedWideLength(s, heap_->ItemSize(ref) / 2)));
     }
     case dtInt8:
-      return Variant(static_cast<int8_t>(Load<int16_t>(src)));
+      return Variant(static_cast<int8_t>(LoadUnaligned<int16_t>(src)));
     case dtInt16:
-      return Variant(Load<int16_t>(src));
+      return Variant(LoadUnaligned<int16_t>(src));
     case dtUInt16:
-      return Variant(Load<uint16_t>(src));
+      return Variant(LoadUnaligned<uint16_t>(src));
     case dtBoolean:
-      return Variant(Load<int16_t>(src) != 0);
+      return Variant(LoadUnaligned<int16_t>(src) != 0);
     case dtInt32:
-      return Variant(Load<int32_t>(src));
+      return Variant(LoadUnaligned<int32_t>(src));
     case dtUInt32:
-      return Variant(static_cast<int64_t>(Load<uint32_t>(src)));
+      return Variant(static_cast<int64_t>(LoadUnaligned<uint32_t>(src)));
     case dtInt64:
-      return Variant(Load<int64_t>(src));
+      return Variant(LoadUnaligned<int64_t>(src));
     case dtFloat:
     case dtCurrency:
-      return Variant(Load<double>(src));
+      return Variant(LoadUnaligned<double>(src));
     case dtBCD:
-      return Variant(Currency{Load<int64_t>(src)});
+      return Variant(Currency{LoadUnaligned<int64_t>(src)});
     case dtFmtBCD:
       return f.Size() < kFmtBcdSize ? Variant() : Variant(FmtBcdToDouble(src));
     case dtDate:
     case dtTime:
     case dtDateTime:
-      return Variant::FromDateTime(Load<double>(src));
+      return Variant::FromDateTime(LoadUnaligned<double>(src));
     case dtBytes: {
       size_t n = f.Length() >= 0 ? static_cast<size_t>(f.Length()) : 0;
       if (n > f.Size()) n = f.Size();
@@ -450,7 +439,7 @@ Variant TData::GetFieldAsVariant(int fieldNo, uint8_t* recBuf) const {
     }
     case dtVarBytes: {
       if (f.Size() < 2) return Variant(Variant::Bytes());
-      size_t n = Load<uint16_t>(src);
+      size_t n = LoadUnaligned<uint16_t>(src);
       if (n > f.Size() - 2) n = f.Size() - 2;
       return Variant(Variant::Bytes(src + 2, src + 2 + n));
     }
@@ -459,7 +448,7 @@ Variant TData::GetFieldAsVariant(int fieldNo, uint8_t* recBuf) const {
       if (ref == 0) return Variant(Variant::Bytes());
       const auto* item = reinterpret_cast<const uint8_t*>(heap_->Data(ref));
       const size_t itemSize = heap_->ItemSize(ref);
-      size_t n = itemSize < 2 ? 0 : Load<uint16_t>(item);
+      size_t n = itemSize < 2 ? 0 : LoadUnaligned<uint16_t>(item);
       if (n > itemSize - 2) n = itemSize - 2;
       return Variant(Variant::Bytes(item + 2, item + 2 + n));
     }
@@ -520,7 +509,7 @@ void TData::PutField(int fieldNo, uint8_t* recBuf, const void* source, size_t so
       return;
     case dtExtVarBytes: {
       need(2);
-      size_t len = Load<uint16_t>(src);
+      size_t len = LoadUnaligned<uint16_t>(src);
       if (len > sourceSize - 2) len = sourceSize - 2;
       PutExtVarBytes(fieldNo, recBuf, src + 2, static_cast<uint16_t>(len));
       return;
@@ -528,10 +517,10 @@ void TData::PutField(int fieldNo, uint8_t* recBuf, const void* source, size_t so
     case dtVarBytes: {
       need(2);
       if (f.Size() < 2) TooSmall(f);
-      size_t len = Load<uint16_t>(src);
+      size_t len = LoadUnaligned<uint16_t>(src);
       if (len > sourceSize - 2) len = sourceSize - 2;
       if (len > f.Size() - 2) len = f.Size() - 2;
-      Store<uint16_t>(dst, static_cast<uint16_t>(len));
+      StoreUnaligned<uint16_t>(dst, static_cast<uint16_t>(len));
       std::memcpy(dst + 2, src + 2, len);
       break;
     }
@@ -543,31 +532,31 @@ void TData::PutField(int fieldNo, uint8_t* recBuf, const void* source, size_t so
     }
     case dtFloat: {
       need(8);
-      double v = Load<double>(src);
+      double v = LoadUnaligned<double>(src);
       // Scales from MySQL above 15 mean "not fixed" (31): nothing to round to.
       if (!raw && f.Scale() > 0 && f.Scale() <= 15 && std::isfinite(v)) {
         double factor = std::pow(10.0, f.Scale());
         double rounded = std::round(v * factor) / factor;
         if (std::isfinite(rounded)) v = rounded;
       }
-      Store<double>(dst, v);
+      StoreUnaligned<double>(dst, v);
       break;
     }
     case dtDate:
       need(4);
-      Store<double>(dst, TimeStampToDateTime(TTimeStamp{0, Load<int32_t>(src)}));
+      StoreUnaligned<double>(dst, TimeStampToDateTime(TTimeStamp{0, LoadUnaligned<int32_t>(src)}));
       break;
     case dtTime:
       need(4);
-      Store<double>(dst, static_cast<double>(Load<int32_t>(src)) / kMSecsPerDay);
+      StoreUnaligned<double>(dst, static_cast<double>(LoadUnaligned<int32_t>(src)) / kMSecsPerDay);
       break;
     case dtDateTime:
       need(8);
-      Store<double>(dst, TimeStampToDateTime(MSecsToTimeStamp(Load<double>(src))));
+      StoreUnaligned<double>(dst, TimeStampToDateTime(MSecsToTimeStamp(LoadUnaligned<double>(src))));
       break;
     case dtUInt32:
       need(4);
-      Store<uint32_t>(dst, sourceSize >= 8 ? static_cast<uint32_t>(Load<int64_t>(src)) : Load<uint32_t>(src));
+      StoreUnaligned<uint32_t>(dst, sourceSize >= 8 ? static_cast<uint32_t>(LoadUnaligned<int64_t>(src)) : LoadUnaligned<uint32_t>(src));
       break;
     case dtBlob:
     case dtMemo:

@@ -6,6 +6,7 @@
 #include "common/AnsiCase.h"
 #include "common/DAErrors.h"
 #include "common/Format.h"
+#include "common/Unaligned.h"
 #include "driver/MemData.h"
 
 namespace da {
@@ -21,13 +22,6 @@ std::string_view TrimView(std::string_view s) {
 
 [[noreturn]] void SyntaxError(std::string_view word, std::string_view spec) {
   DatabaseError(Format("Syntax error in sort order \"%s\" at \"%s\"", {spec, word}));
-}
-
-template <typename T>
-T Load(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
 }
 
 template <typename T>
@@ -81,22 +75,22 @@ int CompareField(const TData& data, const TFieldDesc& f, TSortType type, uint8_t
     case dtInt8:
     case dtInt16:
     case dtBoolean:
-      return Compare3(Load<int16_t>(pa), Load<int16_t>(pb));
+      return Compare3(LoadUnaligned<int16_t>(pa), LoadUnaligned<int16_t>(pb));
     case dtUInt16:
-      return Compare3(Load<uint16_t>(pa), Load<uint16_t>(pb));
+      return Compare3(LoadUnaligned<uint16_t>(pa), LoadUnaligned<uint16_t>(pb));
     case dtInt32:
-      return Compare3(Load<int32_t>(pa), Load<int32_t>(pb));
+      return Compare3(LoadUnaligned<int32_t>(pa), LoadUnaligned<int32_t>(pb));
     case dtUInt32:
-      return Compare3(Load<uint32_t>(pa), Load<uint32_t>(pb));
+      return Compare3(LoadUnaligned<uint32_t>(pa), LoadUnaligned<uint32_t>(pb));
     case dtInt64:
     case dtBCD:
-      return Compare3(Load<int64_t>(pa), Load<int64_t>(pb));
+      return Compare3(LoadUnaligned<int64_t>(pa), LoadUnaligned<int64_t>(pb));
     case dtFloat:
     case dtCurrency:
     case dtDate:
     case dtTime:
     case dtDateTime:
-      return Compare3(Load<double>(pa), Load<double>(pb));
+      return Compare3(LoadUnaligned<double>(pa), LoadUnaligned<double>(pb));
     case dtString:
     case dtGuid:
     case dtExtString:
