@@ -6,7 +6,7 @@
 namespace da {
 namespace {
 
-struct Spec {
+struct Placeholder {
   bool leftAlign = false;
   int width = -1;
   int precision = -1;
@@ -15,9 +15,9 @@ struct Spec {
 
 // Parses a placeholder after its '%'; answers the position after it, or npos
 // when the text there is not a placeholder this formatter knows.
-size_t ParseSpec(std::string_view p, size_t i, Spec& spec) {
+size_t ParsePlaceholder(std::string_view p, size_t i, Placeholder& ph) {
   if (i < p.size() && p[i] == '-') {
-    spec.leftAlign = true;
+    ph.leftAlign = true;
     ++i;
   }
   auto number = [&](int& out) {
@@ -26,16 +26,16 @@ size_t ParseSpec(std::string_view p, size_t i, Spec& spec) {
     while (i < p.size() && p[i] >= '0' && p[i] <= '9' && i - start < 6) v = v * 10 + (p[i++] - '0');
     if (i > start) out = v;
   };
-  number(spec.width);
+  number(ph.width);
   if (i < p.size() && p[i] == '.') {
     ++i;
-    spec.precision = 0;
-    number(spec.precision);
+    ph.precision = 0;
+    number(ph.precision);
   }
   if (i >= p.size()) return std::string_view::npos;
   char c = p[i];
   if (c != 's' && c != 'd' && c != 'u' && c != 'x' && c != 'X') return std::string_view::npos;
-  spec.conversion = c;
+  ph.conversion = c;
   return i + 1;
 }
 
@@ -56,17 +56,17 @@ std::string ToDigits(int64_t v, char conversion) {
   return s;
 }
 
-std::string Render(const Spec& spec, const FormatArg& arg) {
+std::string Render(const Placeholder& ph, const FormatArg& arg) {
   std::string text;
-  if (spec.conversion == 's') {
+  if (ph.conversion == 's') {
     text = arg.IsInteger() ? ToDigits(arg.Integer(), 'd') : arg.Text();
-    if (spec.precision >= 0 && text.size() > static_cast<size_t>(spec.precision)) text.resize(spec.precision);
+    if (ph.precision >= 0 && text.size() > static_cast<size_t>(ph.precision)) text.resize(ph.precision);
   } else {
-    text = arg.IsInteger() ? ToDigits(arg.Integer(), spec.conversion) : arg.Text();
+    text = arg.IsInteger() ? ToDigits(arg.Integer(), ph.conversion) : arg.Text();
   }
-  if (spec.width > 0 && text.size() < static_cast<size_t>(spec.width)) {
-    std::string pad(spec.width - text.size(), ' ');
-    text = spec.leftAlign ? text + pad : pad + text;
+  if (ph.width > 0 && text.size() < static_cast<size_t>(ph.width)) {
+    std::string pad(ph.width - text.size(), ' ');
+    text = ph.leftAlign ? text + pad : pad + text;
   }
   return text;
 }
@@ -89,8 +89,8 @@ std::string Format(std::string_view pattern, std::initializer_list<FormatArg> ar
       i += 2;
       continue;
     }
-    Spec spec;
-    size_t end = ParseSpec(pattern, i + 1, spec);
+    Placeholder ph;
+    size_t end = ParsePlaceholder(pattern, i + 1, ph);
     if (end == std::string_view::npos || next >= list.size()) {
       // Unknown placeholder or no argument left: keep the text as written.
       size_t stop = end == std::string_view::npos ? i + 1 : end;
@@ -98,7 +98,7 @@ std::string Format(std::string_view pattern, std::initializer_list<FormatArg> ar
       i = stop;
       continue;
     }
-    out += Render(spec, *list[next++]);
+    out += Render(ph, *list[next++]);
     i = end;
   }
   return out;

@@ -918,21 +918,21 @@ void TMemData::GoToRecNo(int n) {
 
 // --- TMemData: sorting -------------------------------------------------------
 
-void TMemData::SetIndexFieldNames(const std::string& spec) {
-  if (spec == indexFieldNames_) return;
+void TMemData::SetIndexFieldNames(const std::string& order) {
+  if (order == indexFieldNames_) return;
   if (Active()) {
-    std::vector<TSortColumn> columns = ParseSortSpec(spec, Fields(), defaultSortType_);  // raises before any change
-    indexFieldNames_ = spec;
+    std::vector<TSortColumn> columns = ParseSortOrder(order, Fields(), defaultSortType_);  // raises before any change
+    indexFieldNames_ = order;
     sortColumns_ = std::move(columns);
     SortItems();
   } else {
-    indexFieldNames_ = spec;
+    indexFieldNames_ = order;
     sortColumns_.clear();
   }
 }
 
 void TMemData::SortItems() {
-  sortColumns_ = ParseSortSpec(indexFieldNames_, Fields(), defaultSortType_);
+  sortColumns_ = ParseSortOrder(indexFieldNames_, Fields(), defaultSortType_);
   if (sortColumns_.empty() || !first_) return;
   std::vector<TItemHeader*> items;
   items.reserve(static_cast<size_t>(recordCount_));

@@ -24,7 +24,7 @@
 #include "common/Variant.h"
 #include "driver/Blob.h"
 #include "driver/BlockManager.h"
-#include "driver/SortSpec.h"
+#include "driver/SortOrder.h"
 #include "driver/StringHeap.h"
 
 namespace da {
@@ -328,10 +328,10 @@ class TMemData : public TData {
   TItemHeader* LastItem() const { return last_; }
   TItemHeader* CurrentItem() const { return current_; }
 
-  // --- Sorting. Setting a specification on an open store sorts at once;
+  // --- Sorting. Setting a sort order on an open store sorts at once;
   // an invalid one raises and leaves the previous one in force.
   const std::string& IndexFieldNames() const { return indexFieldNames_; }
-  void SetIndexFieldNames(const std::string& spec);
+  void SetIndexFieldNames(const std::string& order);
   TSortType DefaultSortType() const { return defaultSortType_; }
   void SetDefaultSortType(TSortType v) { defaultSortType_ = v; }
   const std::vector<TSortColumn>& SortColumns() const { return sortColumns_; }

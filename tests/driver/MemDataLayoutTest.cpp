@@ -11,12 +11,12 @@
 namespace da {
 namespace {
 
-using testutil::FieldSpec;
+using testutil::FieldDef;
 using testutil::TestStore;
 
 struct LayoutCase {
   const char* what;
-  std::vector<FieldSpec> fields;
+  std::vector<FieldDef> fields;
   std::vector<size_t> offsets;
   size_t dataSize, recordSize, calcRecordSize;
 };

@@ -12,7 +12,7 @@
 
 namespace da::testutil {
 
-struct FieldSpec {
+struct FieldDef {
   const char* name;
   TDataType dataType;
   int length = 0;
@@ -55,7 +55,7 @@ inline size_t SizeFor(TDataType type, int length) {
 
 class TestStore : public TMemData {
  public:
-  explicit TestStore(std::vector<FieldSpec> specs) : specs_(std::move(specs)) { InitFields(); }
+  explicit TestStore(std::vector<FieldDef> fields) : fields_(std::move(fields)) { InitFields(); }
   ~TestStore() override { Close(); }
 
   // Number of Fetch calls that add a block of `fetchBlock` records until
@@ -86,7 +86,7 @@ class TestStore : public TMemData {
 
  protected:
   void InternalInitFields() override {
-    for (const FieldSpec& s : specs_) {
+    for (const FieldDef& s : fields_) {
       auto f = CreateFieldDesc();
       f->SetName(s.name);
       f->SetActualName(s.name);
@@ -100,7 +100,7 @@ class TestStore : public TMemData {
   }
 
  private:
-  std::vector<FieldSpec> specs_;
+  std::vector<FieldDef> fields_;
 };
 
 }  // namespace da::testutil

@@ -1,4 +1,4 @@
-#include "driver/SortSpec.h"
+#include "driver/SortOrder.h"
 
 #include <cstring>
 #include <string>
@@ -20,8 +20,8 @@ std::string_view TrimView(std::string_view s) {
   return s;
 }
 
-[[noreturn]] void SyntaxError(std::string_view word, std::string_view spec) {
-  DatabaseError(Format("Syntax error in sort order \"%s\" at \"%s\"", {spec, word}));
+[[noreturn]] void SyntaxError(std::string_view word, std::string_view order) {
+  DatabaseError(Format("Syntax error in sort order \"%s\" at \"%s\"", {order, word}));
 }
 
 template <typename T>
@@ -114,13 +114,13 @@ int CompareField(const TData& data, const TFieldDesc& f, TSortType type, uint8_t
 
 }  // namespace
 
-std::vector<TSortColumn> ParseSortSpec(std::string_view spec, const TFieldDescs& fields, TSortType defaultSortType) {
+std::vector<TSortColumn> ParseSortOrder(std::string_view order, const TFieldDescs& fields, TSortType defaultSortType) {
   std::vector<TSortColumn> columns;
   size_t start = 0;
-  while (start <= spec.size()) {
-    size_t end = spec.find_first_of(";,", start);
-    if (end == std::string_view::npos) end = spec.size();
-    std::string_view part = TrimView(spec.substr(start, end - start));
+  while (start <= order.size()) {
+    size_t end = order.find_first_of(";,", start);
+    if (end == std::string_view::npos) end = order.size();
+    std::string_view part = TrimView(order.substr(start, end - start));
     start = end + 1;
     if (part.empty()) continue;
 
@@ -130,10 +130,10 @@ std::vector<TSortColumn> ParseSortSpec(std::string_view spec, const TFieldDescs&
     if (open == '"' || open == '`' || open == '[') {
       const char close = open == '[' ? ']' : open;
       size_t closing = part.find(close, 1);
-      if (closing == std::string_view::npos) SyntaxError(part, spec);
+      if (closing == std::string_view::npos) SyntaxError(part, order);
       name = part.substr(1, closing - 1);
       rest = part.substr(closing + 1);
-      if (!rest.empty() && !IsBlank(rest.front())) SyntaxError(rest, spec);
+      if (!rest.empty() && !IsBlank(rest.front())) SyntaxError(rest, order);
     } else {
       size_t blank = 0;
       while (blank < part.size() && !IsBlank(part[blank])) ++blank;
@@ -161,7 +161,7 @@ std::vector<TSortColumn> ParseSortSpec(std::string_view spec, const TFieldDescs&
       else if (AnsiSameText(word, "BIN"))
         column.sortType = TSortType::stBinary;
       else
-        SyntaxError(word, spec);
+        SyntaxError(word, order);
     }
     columns.push_back(column);
   }

@@ -1,4 +1,4 @@
-// The sort specification and the order it gives the records.
+// Sort orders as the query gives them, and the order they put records in.
 
 #include <gtest/gtest.h>
 
@@ -15,10 +15,10 @@ namespace {
 
 using testutil::TestStore;
 
-TEST(SortSpecTest, Parsing) {
+TEST(SortOrderTest, Parsing) {
   TestStore store({{"name", dtString, 10}, {"n", dtInt32}, {"my col", dtInt32}});
   struct Case {
-    const char* spec;
+    const char* order;
     std::vector<std::tuple<int, bool, TSortType>> columns;  // field number, descending, type
   };
   const Case cases[] = {
@@ -30,12 +30,12 @@ TEST(SortSpecTest, Parsing) {
       {"", {}},
   };
   for (const Case& c : cases) {
-    std::vector<TSortColumn> cols = ParseSortSpec(c.spec, store.Fields());
-    ASSERT_EQ(cols.size(), c.columns.size()) << c.spec;
+    std::vector<TSortColumn> cols = ParseSortOrder(c.order, store.Fields());
+    ASSERT_EQ(cols.size(), c.columns.size()) << c.order;
     for (size_t i = 0; i < cols.size(); ++i) {
-      EXPECT_EQ(cols[i].field->FieldNo(), std::get<0>(c.columns[i])) << c.spec;
-      EXPECT_EQ(cols[i].descending, std::get<1>(c.columns[i])) << c.spec;
-      EXPECT_EQ(cols[i].sortType, std::get<2>(c.columns[i])) << c.spec;
+      EXPECT_EQ(cols[i].field->FieldNo(), std::get<0>(c.columns[i])) << c.order;
+      EXPECT_EQ(cols[i].descending, std::get<1>(c.columns[i])) << c.order;
+      EXPECT_EQ(cols[i].sortType, std::get<2>(c.columns[i])) << c.order;
     }
   }
 
@@ -44,10 +44,10 @@ TEST(SortSpecTest, Parsing) {
       {"name upward", "Syntax error in sort order \"name upward\" at \"upward\""},
       {"\"name", "Syntax error in sort order \"\"name\" at \"\"name\""},
   };
-  for (auto [spec, message] : errors) {
+  for (auto [order, message] : errors) {
     try {
-      ParseSortSpec(spec, store.Fields());
-      ADD_FAILURE() << spec;
+      ParseSortOrder(order, store.Fields());
+      ADD_FAILURE() << order;
     } catch (const EDatabaseError& e) {
       EXPECT_EQ(e.Message(), message);
     }
@@ -85,7 +85,7 @@ std::vector<int> Order(SortedStore& store) {
   return out;
 }
 
-TEST(SortSpecTest, SortingOrdersTheRecords) {
+TEST(SortOrderTest, SortingOrdersTheRecords) {
   const std::pair<const char*, std::vector<int>> cases[] = {
       {"name BIN", {4, 6, 2, 3, 1, 5}},
       {"name CIS", {4, 3, 6, 1, 2, 5}},   // stable among equals
@@ -93,11 +93,11 @@ TEST(SortSpecTest, SortingOrdersTheRecords) {
       {"name desc CS", {5, 2, 1, 6, 3, 4}},
       {"n desc", {6, 5, 4, 3, 2, 1}},
   };
-  for (const auto& [spec, order] : cases) {
+  for (const auto& [text, expected] : cases) {
     SortedStore store;
     store.Open();
-    store.SetIndexFieldNames(spec);
-    EXPECT_EQ(Order(store), order) << spec;
+    store.SetIndexFieldNames(text);
+    EXPECT_EQ(Order(store), expected) << text;
   }
 
   // Set before opening: the records are sorted when the store opens.

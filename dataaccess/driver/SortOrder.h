@@ -1,5 +1,5 @@
 #pragma once
-// The sort order of a record store: the specification text (the query's
+// The sort order of a record store: the order text (the query's
 // IndexFieldNames) parsed into sort columns, and the comparison of two
 // records by those columns.
 
@@ -29,7 +29,7 @@ struct TSortColumn {
 // DESC and by CIS, CS or BIN, in any letter case; a name may be quoted with
 // double quotes, back quotes or brackets. An unknown field raises
 // EDatabaseError "Field %s not found", any other word a syntax error.
-std::vector<TSortColumn> ParseSortSpec(std::string_view spec, const TFieldDescs& fields,
+std::vector<TSortColumn> ParseSortOrder(std::string_view order, const TFieldDescs& fields,
                                        TSortType defaultSortType = TSortType::stCaseSensitive);
 
 // <0, 0 or >0 comparing two records of `data` by `columns`; nulls first.
