@@ -88,4 +88,25 @@ class EFOpenError : public Exception {
   EFOpenError(const std::string& fileName, const std::string& reason);
 };
 
+// The code and text of the last failed call on a handle (a session or a
+// statement), as the call table stores them; code 0 and an empty text after
+// a call that succeeded.
+class TStoredError {
+ public:
+  int32_t ErrorCode() const { return errorCode_; }
+  const std::string& ErrorText() const { return errorText_; }
+  void SetError(int32_t code, std::string text) {
+    errorCode_ = code;
+    errorText_ = std::move(text);
+  }
+  void ClearError() {
+    errorCode_ = 0;
+    errorText_.clear();
+  }
+
+ private:
+  int32_t errorCode_ = 0;
+  std::string errorText_;
+};
+
 }  // namespace da::mysql

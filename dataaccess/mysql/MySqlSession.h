@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "mysql/CRVio.h"
+#include "mysql/MySqlErrors.h"
 #include "mysql/MySqlNet.h"
 #include "mysql/MySqlResultSet.h"
 
@@ -66,7 +67,7 @@ TSHA1Managed::TDigest Scramble41(std::string_view password, const uint8_t* scram
 // (spaces and tabs of the password ignored).
 std::array<uint8_t, 8> Scramble323(std::string_view password, const uint8_t* scramble8);
 
-class TMySqlSession {
+class TMySqlSession : public TStoredError {
  public:
   // The state of the response being read.
   static constexpr uint8_t kReady = 0;        // a new command may start
@@ -121,18 +122,6 @@ class TMySqlSession {
   void SelectDb(const std::string& name);
   void Ping();
   void Kill(uint32_t threadId);
-
-  // --- Error of the last call (stored by the call table) ----------------
-  int32_t ErrorCode() const { return errorCode_; }
-  const std::string& ErrorText() const { return errorText_; }
-  void SetError(int32_t code, std::string text) {
-    errorCode_ = code;
-    errorText_ = std::move(text);
-  }
-  void ClearError() {
-    errorCode_ = 0;
-    errorText_.clear();
-  }
 
   // --- Settings (options) -----------------------------------------------
   void SetConnectTimeout(int32_t seconds) { connectTimeout_ = seconds; }
@@ -204,8 +193,6 @@ class TMySqlSession {
   void SendLocalFile(const std::string& fileName);
   void SkipRows();
 
-  int32_t errorCode_ = 0;
-  std::string errorText_;
   bool closing_ = false;
   TMySqlResultSet* currentResult_ = nullptr;  // borrowed: owned by the caller
   TCRIOHandler* ioHandler_ = nullptr;         // borrowed

@@ -12,6 +12,7 @@
 
 #include "common/DataTypes.h"
 #include "common/Variant.h"
+#include "mysql/MySqlErrors.h"
 #include "mysql/MySqlResultSet.h"
 
 namespace da::mysql {
@@ -41,7 +42,7 @@ struct TMySqlParamDesc {
 // EAssertionFailed "Invalid internal field type $%X (%d)" for any other.
 uint8_t ParamTypeCode(TDataType dataType);
 
-class TMySqlStmt {
+class TMySqlStmt : public TStoredError {
  public:
   static constexpr uint8_t kNotPrepared = 0;
   static constexpr uint8_t kPrepared = 1;
@@ -73,17 +74,6 @@ class TMySqlStmt {
   // The session is going away: forget it (and so does the result).
   void DetachSession();
 
-  int32_t ErrorCode() const { return errorCode_; }
-  const std::string& ErrorText() const { return errorText_; }
-  void SetError(int32_t code, std::string text) {
-    errorCode_ = code;
-    errorText_ = std::move(text);
-  }
-  void ClearError() {
-    errorCode_ = 0;
-    errorText_.clear();
-  }
-
   TMySqlSession* Session() const { return session_; }
   TMySqlResultSet* Result() const { return result_.get(); }
   uint32_t StatementId() const { return statementId_; }
@@ -101,8 +91,6 @@ class TMySqlStmt {
   void SendClose();
   bool RowsPending() const;
 
-  int32_t errorCode_ = 0;
-  std::string errorText_;
   TMySqlSession* session_;  // borrowed
   std::unique_ptr<TMySqlResultSet> result_;
   uint32_t statementId_ = 0;
