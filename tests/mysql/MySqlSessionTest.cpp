@@ -359,30 +359,14 @@ TEST(SessionConnect, ClosedPortIs2003WithTheTransportText) {
 }
 
 TEST(SessionConnect, AddressThatDoesNotAnswerTimesOut) {
-  // A listener with a full accept queue drops the connect's SYNs.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::listen(fd, 0);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  int fillers[3];
-  for (int& f : fillers) {
-    f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    ::connect(f, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  wiretest::SilentListener silent;
 
   Client client;
   int32_t one = 1;
   client.api.mysql_options(client.session, MYSQL_OPT_CONNECT_TIMEOUT, &one);
-  EXPECT_FALSE(client.Connect(ntohs(addr.sin_port)));
+  EXPECT_FALSE(client.Connect(silent.port()));
   EXPECT_EQ(client.Errno(), 2003);
   EXPECT_EQ(client.Error(), "Can't connect to MySQL server on '127.0.0.1' (10061)\r\nConnection timed out");
-  for (int f : fillers) ::close(f);
-  ::close(fd);
 }
 
 TEST(SessionConnect, EmptyHostAndPortZeroMeanLocalhost3306) {

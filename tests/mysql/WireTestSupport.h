@@ -1,17 +1,57 @@
 #pragma once
-// Shared pieces of the wire-client tests: a transport over bytes in memory
-// (for parsers fed with exact bytes), and the server packets the scripted
-// tests send.
+// Shared pieces of the wire-client tests: a listener that never answers a
+// connect, a transport over bytes in memory (for parsers fed with exact
+// bytes), and the server packets the scripted tests send.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "ScriptedServer.h"
 #include "mysql/CRVio.h"
 #include "mysql/MyCall.h"
 
 namespace wiretest {
+
+// A listener whose accept queue is full drops further SYNs, so a connect to
+// it gets no answer at all: the case of an address that does not answer.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(fd_, 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    // Fill the queue; these connects complete or stay pending, never accepted.
+    for (int& f : fillers_) {
+      f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      ::connect(f, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ~SilentListener() {
+    for (int f : fillers_) ::close(f);
+    ::close(fd_);
+  }
+  int port() const { return port_; }
+
+ private:
+  int fd_;
+  int port_ = 0;
+  int fillers_[3];
+};
 
 using testsupport::Bytes;
 using testsupport::PutBytes;
