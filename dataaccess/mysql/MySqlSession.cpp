@@ -615,17 +615,21 @@ void TMySqlSession::SkipRows() {
 
 void TMySqlSession::DrainResult() {
   if (state_ == kReady) return;
-  try {
-    SkipRows();
-  } catch (...) {
-    state_ = kReady;
-    throw;
-  }
-  state_ = kReady;
+  SkipRowsToReady();
   if (storedProc_) {
     storedProc_ = false;
     DrainFurtherResults();
   }
+}
+
+void TMySqlSession::SkipRowsToReady() {
+  try {
+    SkipRows();
+  } catch (...) {
+    state_ = kReady;  // a broken stream must not leave the session waiting for rows
+    throw;
+  }
+  state_ = kReady;
 }
 
 void TMySqlSession::DrainFurtherResults() {
@@ -636,13 +640,7 @@ void TMySqlSession::DrainFurtherResults() {
     ReadQueryResult();
     if (state_ != kReady) {
       pendingColumns_.clear();
-      try {
-        SkipRows();
-      } catch (...) {
-        state_ = kReady;
-        throw;
-      }
-      state_ = kReady;
+      SkipRowsToReady();
     }
   }
 }

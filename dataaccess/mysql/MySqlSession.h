@@ -192,6 +192,8 @@ class TMySqlSession : public TStoredError {
   void ReadOkPacket();
   void SendLocalFile(const std::string& fileName);
   void SkipRows();
+  // SkipRows, then the state is ready again, also when skipping raised.
+  void SkipRowsToReady();
 
   bool closing_ = false;
   TMySqlResultSet* currentResult_ = nullptr;  // borrowed: owned by the caller
