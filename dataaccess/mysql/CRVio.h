@@ -53,6 +53,10 @@ class TCRVio {
   // True when data can be read within `seconds` (negative: no limit). The
   // base fails with an assertion: only transports that need it override it.
   virtual bool WaitForReadable(int32_t seconds);
+  // True when nobody else can read what travels over this transport (a
+  // local socket, a stream that is already encrypted): the login may then
+  // send a password itself.
+  virtual bool IsSecure() const { return false; }
 
   // Text of the last transport error, read by the layers above.
   const std::string& ErrorText() const { return errorText_; }

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <optional>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -36,6 +38,26 @@ std::string SocketErrorText(const char* operation, int error) {
 
 SocketException SocketError(int32_t code, int error) {
   return SocketException(code, Format("Socket error %d", {error}));
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Polls `p` until it is ready or `deadline` has passed (none: no limit). A
+// signal does not end the wait, and a deadline further off than one poll
+// can wait (about 24 days of milliseconds in an int) is waited for in
+// steps. Answers as poll: 1 ready, 0 timed out, -1 failed (errno set).
+int PollUntil(pollfd& p, std::optional<Clock::time_point> deadline) {
+  for (;;) {
+    int timeoutMs = -1;
+    if (deadline) {
+      int64_t left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+      timeoutMs = static_cast<int>(std::clamp<int64_t>(left, 0, INT_MAX));
+    }
+    int rc = ::poll(&p, 1, timeoutMs);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc == 0 && deadline && Clock::now() < *deadline) continue;
+    return rc;
+  }
 }
 
 }  // namespace
@@ -190,14 +212,15 @@ void TCRVioTcp::ConnectSocket(uint32_t address) {
   const sockaddr* to = reinterpret_cast<const sockaddr*>(&target);
 
   if (connectionTimeout_ < 1) {
-    int rc;
-    do {
-      rc = ::connect(socket_, to, sizeof target);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    if (::connect(socket_, to, sizeof target) != 0) {
       int error = errno;
-      SetSocketErrorText("connect", error);
-      throw SocketError(kCodeConnect, error);
+      // Interrupted by a signal, the connect goes on by itself; a second
+      // connect would only be told EALREADY. Wait for the first instead.
+      if (error == EINTR) error = AwaitConnect(std::nullopt);
+      if (error != 0) {
+        SetSocketErrorText("connect", error);
+        throw SocketError(kCodeConnect, error);
+      }
     }
     return;
   }
@@ -207,36 +230,30 @@ void TCRVioTcp::ConnectSocket(uint32_t address) {
   // most the connection time-out instead.
   int flags = ::fcntl(socket_, F_GETFL, 0);
   ::fcntl(socket_, F_SETFL, flags | O_NONBLOCK);
-  int error = 0;
   if (::connect(socket_, to, sizeof target) != 0) {
-    error = errno;
-    if (error == EINPROGRESS || error == EINTR) {
-      pollfd p{socket_, POLLOUT, 0};
-      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(connectionTimeout_);
-      int rc;
-      for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        rc = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
-        if (rc < 0 && errno == EINTR) continue;
-        break;
-      }
-      if (rc == 0) {
-        SetErrorText(kTimedOut);
-        throw SocketError(kCodeConnect, ETIMEDOUT);
-      }
-      if (rc < 0) {
-        error = errno;
-      } else {
-        socklen_t len = sizeof error;
-        if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
-      }
-    }
+    int error = errno;
+    if (error == EINPROGRESS || error == EINTR)
+      error = AwaitConnect(Clock::now() + std::chrono::seconds(connectionTimeout_));
     if (error != 0) {
       SetSocketErrorText("connect", error);
       throw SocketError(kCodeConnect, error);
     }
   }
   ::fcntl(socket_, F_SETFL, flags);
+}
+
+int TCRVioTcp::AwaitConnect(std::optional<std::chrono::steady_clock::time_point> deadline) {
+  pollfd p{socket_, POLLOUT, 0};
+  int rc = PollUntil(p, deadline);
+  if (rc == 0) {
+    SetErrorText(kTimedOut);
+    throw SocketError(kCodeConnect, ETIMEDOUT);
+  }
+  if (rc < 0) return errno;
+  int error = 0;
+  socklen_t len = sizeof error;
+  if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+  return error;
 }
 
 void TCRVioTcp::ApplyReceiveTimeout(int32_t seconds, bool force) {
@@ -301,10 +318,9 @@ int32_t TCRVioTcp::Write(const uint8_t* buffer, int32_t offset, int32_t count) {
 bool TCRVioTcp::WaitForReadable(int32_t seconds) {
   ClearErrorText();
   pollfd p{socket_, POLLIN, 0};
-  int rc;
-  do {
-    rc = ::poll(&p, 1, seconds >= 0 ? seconds * 1000 : -1);
-  } while (rc < 0 && errno == EINTR);
+  std::optional<Clock::time_point> deadline;
+  if (seconds >= 0) deadline = Clock::now() + std::chrono::seconds(seconds);
+  int rc = PollUntil(p, deadline);
   if (rc < 0) {
     SetSocketErrorText("select", errno);
     throw SocketException(kCodeSelect, "");

@@ -2,9 +2,11 @@
 // Plain TCP transport over POSIX sockets, with the host-name lookup and the
 // connect both bounded by the connection time-out.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/Exception.h"
@@ -103,6 +105,10 @@ class TCRVioTcp : public TCRVio {
  private:
   uint32_t ResolveAddress();
   void ConnectSocket(uint32_t address);
+  // Waits for a connect under way to finish (until `deadline`, or without
+  // limit); answers its error (0: connected). Raises SocketException 2003
+  // with "Connection timed out" at the deadline.
+  int AwaitConnect(std::optional<std::chrono::steady_clock::time_point> deadline);
   void ApplyReceiveTimeout(int32_t seconds, bool force);
   void ApplySendTimeout(int32_t seconds, bool force);
   void SetSocketErrorText(const char* operation, int error);

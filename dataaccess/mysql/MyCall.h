@@ -66,6 +66,7 @@ inline constexpr uint32_t CLIENT_TRANSACTIONS = 0x2000;
 inline constexpr uint32_t CLIENT_SECURE_CONNECTION = 0x8000;
 inline constexpr uint32_t CLIENT_MULTI_STATEMENTS = 0x10000;
 inline constexpr uint32_t CLIENT_MULTI_RESULTS = 0x20000;
+inline constexpr uint32_t CLIENT_PLUGIN_AUTH = 0x80000;
 
 // Server status flags.
 inline constexpr int32_t SERVER_STATUS_IN_TRANS = 1;
@@ -93,6 +94,14 @@ inline constexpr int MYSQL_OPT_PROTOCOL = 9;
 inline constexpr int MYSQL_SHARED_MEMORY_BASE_NAME = 10;
 inline constexpr int MYSQL_OPT_READ_TIMEOUT = 11;
 inline constexpr int MYSQL_OPT_WRITE_TIMEOUT = 12;
+// Text: the authentication plugin to announce at login; not empty forces
+// plugin authentication.
+inline constexpr int MYSQL_DEFAULT_AUTH = 23;
+// Text: a PEM file with the server's RSA public key (caching_sha2_password
+// over a link that is not secure).
+inline constexpr int MYSQL_SERVER_PUBLIC_KEY = 28;
+// Integer: 0 forbids asking the server for its public key (default 1).
+inline constexpr int MYSQL_OPT_GET_SERVER_PUBLIC_KEY = 29;
 
 // mysql_stmt_fetch / StmtFetch: no more rows.
 inline constexpr int32_t MYSQL_NO_DATA = 100;

@@ -14,6 +14,10 @@
 // statement, and a row object for a fetched row. Handles returned by
 // mysql_init, mysql_use_result and mysql_stmt_init belong to the caller and
 // are given back with mysql_close, mysql_free_result and mysql_stmt_close.
+// The result of mysql_stmt_result_metadata belongs to the statement: it is
+// valid until the statement's next execute, mysql_stmt_free_result or
+// mysql_stmt_close; mysql_free_result on it drains its rows and leaves the
+// object to the statement.
 
 #include <cstdint>
 #include <span>
@@ -40,8 +44,11 @@ class TMySQLAPI {
   virtual int32_t mysql_num_fields(TMySqlResultSet* result) = 0;
   virtual TMYSQL_FIELD mysql_fetch_field_direct(TMySqlResultSet* result, uint32_t index) = 0;
   virtual int32_t mysql_field_count(TMySqlSession* mysql) = 0;
-  virtual int64_t mysql_affected_rows(TMySqlSession* mysql) = 0;
-  virtual int64_t mysql_insert_id(TMySqlSession* mysql) = 0;
+  // Affected rows and insert id take the server's full unsigned 64-bit range;
+  // affected rows is all bits set (the C interface's -1) after
+  // mysql_next_result starts.
+  virtual uint64_t mysql_affected_rows(TMySqlSession* mysql) = 0;
+  virtual uint64_t mysql_insert_id(TMySqlSession* mysql) = 0;
   virtual int32_t mysql_errno(TMySqlSession* mysql) = 0;
   virtual std::string mysql_error(TMySqlSession* mysql) = 0;
   virtual std::string mysql_info(TMySqlSession* mysql) = 0;
@@ -85,7 +92,7 @@ class TMySQLAPI {
   virtual bool mysql_stmt_send_long_data(TMySqlStmt* stmt, uint32_t param, const char* data, uint32_t length) = 0;
   virtual TMySqlResultSet* mysql_stmt_result_metadata(TMySqlStmt* stmt) = 0;
   virtual TMySqlResultSet* mysql_stmt_param_metadata(TMySqlStmt* stmt) = 0;
-  virtual int64_t mysql_stmt_affected_rows(TMySqlStmt* stmt) = 0;
+  virtual uint64_t mysql_stmt_affected_rows(TMySqlStmt* stmt) = 0;
   virtual bool mysql_more_results(TMySqlSession* mysql) = 0;
   virtual int32_t mysql_next_result(TMySqlSession* mysql) = 0;
 

@@ -89,8 +89,8 @@ TMYSQL_FIELD TMySQLAPIDirect::mysql_fetch_field_direct(TMySqlResultSet*, uint32_
 }
 
 int32_t TMySQLAPIDirect::mysql_field_count(TMySqlSession* mysql) { return Checked(mysql).FieldCount(); }
-int64_t TMySQLAPIDirect::mysql_affected_rows(TMySqlSession* mysql) { return Checked(mysql).AffectedRows(); }
-int64_t TMySQLAPIDirect::mysql_insert_id(TMySqlSession* mysql) { return Checked(mysql).InsertId(); }
+uint64_t TMySQLAPIDirect::mysql_affected_rows(TMySqlSession* mysql) { return Checked(mysql).AffectedRows(); }
+uint64_t TMySQLAPIDirect::mysql_insert_id(TMySqlSession* mysql) { return Checked(mysql).InsertId(); }
 int32_t TMySQLAPIDirect::mysql_errno(TMySqlSession* mysql) { return Checked(mysql).ErrorCode(); }
 std::string TMySQLAPIDirect::mysql_error(TMySqlSession* mysql) { return Checked(mysql).ErrorText(); }
 std::string TMySQLAPIDirect::mysql_info(TMySqlSession* mysql) { return Checked(mysql).Info(); }
@@ -180,6 +180,7 @@ int32_t TMySQLAPIDirect::mysql_options(TMySqlSession* mysql, int option, const i
     case MYSQL_OPT_PROTOCOL: session.SetProtocol(static_cast<uint8_t>(value)); break;
     case MYSQL_OPT_READ_TIMEOUT:
     case MYSQL_OPT_WRITE_TIMEOUT: session.SetReadWriteTimeout(value); break;
+    case MYSQL_OPT_GET_SERVER_PUBLIC_KEY: session.AuthOptions().getServerPublicKey = !arg || *arg != 0; break;
     default: break;
   }
   return 0;
@@ -187,14 +188,21 @@ int32_t TMySQLAPIDirect::mysql_options(TMySqlSession* mysql, int option, const i
 
 int32_t TMySQLAPIDirect::mysql_options(TMySqlSession* mysql, int option, const std::string& arg) {
   TMySqlSession& session = Checked(mysql);
-  if (option == MYSQL_SET_CHARSET_NAME) session.SetCharsetName(arg);
+  switch (option) {
+    case MYSQL_SET_CHARSET_NAME: session.SetCharsetName(arg); break;
+    case MYSQL_DEFAULT_AUTH: session.AuthOptions().plugin = arg; break;
+    case MYSQL_SERVER_PUBLIC_KEY: session.AuthOptions().serverPublicKeyFile = arg; break;
+    default: break;
+  }
   return 0;
 }
 
 void TMySQLAPIDirect::mysql_free_result(TMySqlResultSet* result) {
   if (!result) return;
   result->Release();
-  delete result;
+  // A statement's result (mysql_stmt_result_metadata) stays the
+  // statement's: it goes with the statement's next execute, free or close.
+  if (!result->OwnedByStatement()) delete result;
 }
 
 TMySqlBinds* TMySQLAPIDirect::mysql_fetch_row(TMySqlResultSet* result) {
@@ -269,7 +277,7 @@ TMySqlResultSet* TMySQLAPIDirect::mysql_stmt_result_metadata(TMySqlStmt* stmt) {
 TMySqlResultSet* TMySQLAPIDirect::mysql_stmt_param_metadata(TMySqlStmt*) {
   NotInDirectMode("mysql_stmt_param_metadata");
 }
-int64_t TMySQLAPIDirect::mysql_stmt_affected_rows(TMySqlStmt* stmt) { return Checked(stmt).AffectedRows(); }
+uint64_t TMySQLAPIDirect::mysql_stmt_affected_rows(TMySqlStmt* stmt) { return Checked(stmt).AffectedRows(); }
 
 int32_t TMySQLAPIDirect::StmtExecute(TMySqlStmt* stmt, std::span<const TMySqlParamDesc> params, bool unicode) {
   TMySqlStmt& statement = Checked(stmt);

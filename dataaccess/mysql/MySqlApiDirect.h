@@ -22,8 +22,8 @@ class TMySQLAPIDirect : public TMySQLAPI {
   int32_t mysql_num_fields(TMySqlResultSet* result) override;
   TMYSQL_FIELD mysql_fetch_field_direct(TMySqlResultSet* result, uint32_t index) override;
   int32_t mysql_field_count(TMySqlSession* mysql) override;
-  int64_t mysql_affected_rows(TMySqlSession* mysql) override;
-  int64_t mysql_insert_id(TMySqlSession* mysql) override;
+  uint64_t mysql_affected_rows(TMySqlSession* mysql) override;
+  uint64_t mysql_insert_id(TMySqlSession* mysql) override;
   int32_t mysql_errno(TMySqlSession* mysql) override;
   std::string mysql_error(TMySqlSession* mysql) override;
   std::string mysql_info(TMySqlSession* mysql) override;
@@ -45,9 +45,12 @@ class TMySQLAPIDirect : public TMySQLAPI {
   std::string mysql_get_host_info(TMySqlSession* mysql) override;
   TMySqlResultSet* mysql_use_result(TMySqlSession* mysql) override;
   // 0 connect time-out, 2 named pipe, 8 local files allowed (non-zero, or a
-  // null argument), 9 protocol, 11 and 12 read/write time-out; others ignored.
+  // null argument), 9 protocol, 11 and 12 read/write time-out, 29 the
+  // server's public key may be asked for (non-zero, or a null argument);
+  // others ignored.
   int32_t mysql_options(TMySqlSession* mysql, int option, const int32_t* arg) override;
-  // 7 character-set name; others ignored.
+  // 7 character-set name, 23 authentication plugin to announce, 28 file of
+  // the server's public key; others ignored.
   int32_t mysql_options(TMySqlSession* mysql, int option, const std::string& arg) override;
   void mysql_free_result(TMySqlResultSet* result) override;
   TMySqlBinds* mysql_fetch_row(TMySqlResultSet* result) override;
@@ -70,7 +73,7 @@ class TMySQLAPIDirect : public TMySQLAPI {
   bool mysql_stmt_send_long_data(TMySqlStmt* stmt, uint32_t param, const char* data, uint32_t length) override;
   TMySqlResultSet* mysql_stmt_result_metadata(TMySqlStmt* stmt) override;
   TMySqlResultSet* mysql_stmt_param_metadata(TMySqlStmt* stmt) override;
-  int64_t mysql_stmt_affected_rows(TMySqlStmt* stmt) override;
+  uint64_t mysql_stmt_affected_rows(TMySqlStmt* stmt) override;
   bool mysql_more_results(TMySqlSession* mysql) override;
   int32_t mysql_next_result(TMySqlSession* mysql) override;
 

@@ -555,6 +555,17 @@ int64_t TMySqlNet::ReadLengthCoded() {
   }
 }
 
+uint64_t TMySqlNet::ReadLengthCodedUnsigned() {
+  uint8_t b = ReadByte();
+  if (b < 251) return b;
+  switch (b) {
+    case 252: return ReadLE16();
+    case 253: return ReadLE24();
+    case 254: return ReadLE64();
+    default: Malformed();
+  }
+}
+
 std::string TMySqlNet::ReadZString() {
   const uint8_t* start = data_ + position_;
   const uint8_t* end = data_ + size_;

@@ -104,8 +104,13 @@ class TMySqlNet {
   uint32_t ReadLE24();
   uint32_t ReadLE32();
   uint64_t ReadLE64();
-  // The protocol's length-coded integer; NULL (0xFB) gives -1.
+  // The protocol's length-coded integer; NULL (0xFB) gives -1. Lengths and
+  // counts: values above the signed 64-bit range are malformed.
   int64_t ReadLengthCoded();
+  // The protocol's length-coded integer over the full unsigned 64-bit range,
+  // for counters the server keeps unsigned (affected rows, insert id); NULL
+  // is malformed there.
+  uint64_t ReadLengthCodedUnsigned();
   // Up to the next 0 byte (then skipped) or the end of the packet.
   std::string ReadZString();
   void ReadBytes(uint8_t* destination, size_t count);

@@ -45,25 +45,32 @@ TMySqlBinds* TMySqlResultSet::FetchNextRow() {
   if (stored_) return FetchStored();
   if (!session_) throw EMySqlException(CR_SERVER_GONE_ERROR);
 
-  TMySqlNet& net = session_->Net();
+  TMySqlSession& session = *session_;
   try {
-    net.ReceivePacket();
+    // A row that does not parse leaves the rest of the result on the wire:
+    // the session then gives up its connection rather than let a later
+    // command read those rows as its answer.
+    return session.InStep([&]() -> TMySqlBinds* {
+      TMySqlNet& net = session.Net();
+      net.ReceivePacket();
+      const uint8_t* packet = net.Memory();
+      const size_t size = net.Size();
+      if (size > 8 || size == 0 || packet[0] != 0xFE) {
+        ++rowCount_;
+        return ParseRow(packet, size);
+      }
+      session.ReadEndPacket(packet, size);
+      session.SetState(TMySqlSession::kReady);
+      rowBuffer_ = nullptr;
+      endReached_ = true;
+      return nullptr;
+    });
   } catch (...) {
+    // The result ends here: no later fetch waits for rows that never come.
     endReached_ = true;
     rowBuffer_ = nullptr;
     throw;
   }
-  const uint8_t* packet = net.Memory();
-  const size_t size = net.Size();
-  if (size > 8 || size == 0 || packet[0] != 0xFE) {
-    ++rowCount_;
-    return ParseRow(packet, size);
-  }
-  session_->ReadEndPacket(packet, size);
-  session_->SetState(TMySqlSession::kReady);
-  rowBuffer_ = nullptr;
-  endReached_ = true;
-  return nullptr;
 }
 
 void TMySqlResultSet::Release() {
@@ -73,6 +80,8 @@ void TMySqlResultSet::Release() {
   rows_.clear();
   columns_.clear();
   row_.reset();
+  endReached_ = true;  // a released result has no rows left to hand out
+  rowBuffer_ = nullptr;
   if (session_ && !session) session_ = nullptr;
   if (!session) return;
   try {

@@ -52,12 +52,19 @@ class TMySqlResultSet {
   // packet buffer and is valid until the next read on the session. Raises
   // EMySqlException (the server's error, 2013, 2027; 2028 when the result
   // has no row object for its rows); a streamed result that failed to
-  // read ends there, so that no later fetch waits for rows that never come.
+  // read ends there, so that no later fetch waits for rows that never come,
+  // and after a failure that leaves the rest of the result unread the
+  // session has given up its connection (TMySqlSession::InStep).
   TMySqlBinds* FetchNextRow();
   // What mysql_free_result does before the object goes: drains what the
-  // server still sends for it and detaches it from its session. Swallows
-  // EMySqlException.
+  // server still sends for it and detaches it from its session; it then
+  // fetches no more rows. Swallows EMySqlException.
   void Release();
+
+  // A statement's result belongs to the statement, which frees it; a
+  // caller given it (mysql_stmt_result_metadata) only releases it.
+  bool OwnedByStatement() const { return ownedByStatement_; }
+  void SetOwnedByStatement() { ownedByStatement_ = true; }
 
   TMySqlSession* Session() const { return session_; }
   void DetachSession() { session_ = nullptr; }
@@ -88,6 +95,7 @@ class TMySqlResultSet {
   TMySqlFieldInfos columns_;
   TMySqlSession* session_ = nullptr;  // borrowed
   bool endReached_ = false;
+  bool ownedByStatement_ = false;
   std::unique_ptr<TMySqlBinds> row_;
 };
 

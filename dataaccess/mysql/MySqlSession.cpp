@@ -14,6 +14,7 @@
 #include "mysql/MyCall.h"
 #include "mysql/MySqlErrors.h"
 #include "mysql/MySqlStmt.h"
+#include "transports/MySqlTransports.h"
 
 namespace da::mysql {
 namespace {
@@ -70,7 +71,7 @@ std::string WithoutBlanks(std::string_view password) {
 }  // namespace
 
 TTransportFactories& TransportFactories() {
-  static TTransportFactories factories;
+  static TTransportFactories factories = transports::BuiltInTransports();
   return factories;
 }
 
@@ -190,6 +191,9 @@ void TMySqlSession::ConnectSession(const std::string& host, const std::string& u
 
   net_->ResetWrite();
   clientFlags_ = ComputeClientFlags(clientFlags);
+  // Asked for SSL, the login never goes out in clear.
+  if (protocol_ == mpSSL && sslCapable_ && !(clientFlags_ & CLIENT_SSL))
+    throw EMySqlException(CR_SSL_CONNECTION_ERROR, "The server does not offer SSL");
   WriteLoginPacket(user, password, targetDatabase);
   ReadAuthAnswer(password);
   net_->SetCompressed((clientFlags_ & CLIENT_COMPRESS) != 0);
@@ -217,9 +221,10 @@ void TMySqlSession::OpenTransport(const std::string& pipeName) {
   } else if (protocol_ == mpDefault || protocol_ == mpTCP) {
     vio = std::make_unique<TCRVioTcp>(host_, port_);
     hostInfo_ = host_ + " via TCP/IP";
-  } else if (protocol_ == mpPipe) {
+  } else if (protocol_ == mpPipe || protocol_ == mpSocket) {
+    // Both name the local link; here it is one Unix-domain socket.
     vio = fromFactory(factories.pipe, "named-pipe");
-    hostInfo_ = host_ + " via pipes";
+    hostInfo_ = host_ + (protocol_ == mpPipe ? " via pipes" : " via UNIX socket");
   } else if (protocol_ == mpSSL) {
     vio = fromFactory(factories.ssl, "SSL");
     hostInfo_ = host_ + " via SSL";
@@ -253,15 +258,29 @@ void TMySqlSession::ReadGreeting() {
   net.ReadByte();
   const size_t size = net.Size();
   serverCapabilities_ = 0;
+  serverCapabilitiesUpper_ = 0;
+  serverAuthPlugin_.clear();
+  size_t authDataLength = 0;
   if (size > p + 2) serverCapabilities_ = net.ReadLE16();
   if (size >= p + 18) {
     serverLanguage_ = net.ReadByte();
     serverStatus_ = net.ReadLE16();
+    serverCapabilitiesUpper_ = net.ReadLE16();
+    authDataLength = net.ReadByte();
     net.SetPosition(p + 19);
   }
   if (size >= p + 31) {
     net.ReadBytes(scramble_.data() + 8, 12);
     scrambleLength_ = 20;
+  }
+  // The plugin name follows the second part of the challenge (at least 13
+  // bytes with its zero byte).
+  if (scrambleLength_ == 20 && (serverCapabilitiesUpper_ & (CLIENT_PLUGIN_AUTH >> 16))) {
+    const size_t nameAt = p + 19 + std::max<size_t>(13, authDataLength > 8 ? authDataLength - 8 : 0);
+    if (nameAt < size) {
+      net.SetPosition(nameAt);
+      serverAuthPlugin_ = net.ReadZString();
+    }
   }
 }
 
@@ -275,6 +294,12 @@ uint32_t TMySqlSession::ComputeClientFlags(uint32_t callerFlags) const {
   // Asking for SSL on a transport that cannot start it would leave the
   // server waiting for a TLS handshake that never comes.
   if (!sslCapable_) flags &= ~CLIENT_SSL;
+  // Plugin authentication only when it is needed or asked for: a server
+  // that names the native plugin gets the login it always got.
+  flags &= ~CLIENT_PLUGIN_AUTH;
+  const uint32_t serverFlags = uint32_t{serverCapabilities_} | uint32_t{serverCapabilitiesUpper_} << 16;
+  if (scrambleLength_ == 20 && WantsPluginAuth(serverFlags, serverAuthPlugin_, authOptions_))
+    flags |= CLIENT_PLUGIN_AUTH;
   return flags;
 }
 
@@ -294,6 +319,7 @@ void TMySqlSession::WriteLoginHead(bool protocol41) {
 void TMySqlSession::WriteLoginPacket(const std::string& user, const std::string& password,
                                      const std::string& database) {
   TMySqlNet& net = *net_;
+  auth_.reset();
   const bool protocol41 = (clientFlags_ & CLIENT_PROTOCOL_41) != 0;
   WriteLoginHead(protocol41);
   if (clientFlags_ & CLIENT_SSL) {
@@ -304,12 +330,26 @@ void TMySqlSession::WriteLoginPacket(const std::string& user, const std::string&
     WriteLoginHead(protocol41);
   }
   net.WriteZString(user);
-  WriteAuthData(password);
+  if (clientFlags_ & CLIENT_PLUGIN_AUTH) {
+    auth_ = std::make_unique<TMySqlAuth>(net, password, scramble_.data(), serverAuthPlugin_, authOptions_,
+                                         IsSecureLink());
+    const std::vector<uint8_t>& answer = auth_->FirstAnswer();
+    net.WriteByte(static_cast<uint8_t>(answer.size()));
+    net.WriteBytes(answer.data(), answer.size());
+  } else {
+    WriteAuthData(password);
+  }
   if (serverCapabilities_ & CLIENT_CONNECT_WITH_DB) {
     net.WriteZString(database);
     database_ = database;
   }
+  if (auth_) net.WriteZString(auth_->PluginName());
   net.FlushPacket();
+}
+
+bool TMySqlSession::IsSecureLink() const {
+  const TCRVio* transport = net_->Transport();
+  return (clientFlags_ & CLIENT_SSL) != 0 || (transport && transport->IsSecure());
 }
 
 void TMySqlSession::StartSsl() {
@@ -347,6 +387,13 @@ void TMySqlSession::WriteAuthData(const std::string& password) {
 }
 
 void TMySqlSession::ReadAuthAnswer(const std::string& password) {
+  if (auth_) {
+    // Plugin authentication: the plugins answer; the exchange ends with
+    // the login, whatever its outcome.
+    std::unique_ptr<TMySqlAuth> auth = std::move(auth_);
+    auth->Run();
+    return;
+  }
   TMySqlNet& net = *net_;
   net.ReceivePacket();
   if (serverCapabilities_ & CLIENT_SECURE_CONNECTION) {
@@ -416,6 +463,10 @@ void TMySqlSession::CloseSession() {
 
 void TMySqlSession::BeginCommand(uint8_t code) {
   if (state_ != kReady) throw EMySqlException(CR_COMMANDS_OUT_OF_SYNC);
+  if (code == COM_QUIT)
+    closesDue_.clear();  // the server drops them with the connection
+  else if (!closesDue_.empty())
+    SendDueCloses();
   info_.clear();
   affectedRows_ = 0;
   net_->ResetSequence();
@@ -426,15 +477,60 @@ void TMySqlSession::SimpleCommand(uint8_t code, const uint8_t* body, size_t leng
   TCRVio* transport = net_->Transport();
   if (!transport) {
     // Nothing to say goodbye to; but a command that expects an answer on a
-    // session that never connected must not pass for a success.
+    // session that never connected (or gave up its connection) must not
+    // pass for a success.
     if (noAnswer) return;
     throw EMySqlException(CR_SERVER_GONE_ERROR);
   }
   transport->SetIoTimeout(readWriteTimeout_);
   BeginCommand(code);
   if (body && length > 0) net_->WriteSplit(body, length);
-  net_->FlushPacket();
-  if (!noAnswer) net_->ReceivePacket();
+  InStep([&] {
+    net_->FlushPacket();
+    if (!noAnswer) net_->ReceivePacket();
+  });
+}
+
+void TMySqlSession::CloseStatementOnServer(uint32_t statementId) {
+  if (!net_->Transport()) return;
+  closesDue_.push_back(statementId);
+  if (state_ == kReady) SendDueCloses();
+}
+
+void TMySqlSession::SendDueCloses() {
+  std::vector<uint32_t> ids;
+  ids.swap(closesDue_);
+  for (uint32_t id : ids) {
+    net_->ResetSequence();
+    net_->WriteByte(COM_STMT_CLOSE);
+    net_->WriteLE32(id);
+    InStep([this] { net_->FlushPacket(); });
+  }
+}
+
+bool TMySqlSession::LosesStep(int32_t code) {
+  switch (code) {
+    case CR_SERVER_LOST:
+    case CR_MALFORMED_PACKET:
+    case CR_NULL_POINTER:
+    case CR_NET_PACKET_TOO_LARGE:
+    case ER_NET_PACKETS_OUT_OF_ORDER:
+    case ER_NET_UNCOMPRESS_ERROR: return true;
+    default: return false;
+  }
+}
+
+void TMySqlSession::Abandon() {
+  try {
+    net_->CloseNet();
+  } catch (...) {
+    // The failure that brought us here is the one to report.
+  }
+  state_ = kReady;
+  pendingColumns_.clear();
+  fieldCount_ = 0;
+  serverStatus_ &= ~SERVER_MORE_RESULTS_EXISTS;
+  storedProc_ = false;
 }
 
 void TMySqlSession::SelectDb(const std::string& name) {
@@ -451,6 +547,10 @@ void TMySqlSession::Kill(uint32_t threadId) {
 }
 
 void TMySqlSession::ReadQueryResult() {
+  InStep([this] { ReadResponse(); });
+}
+
+void TMySqlSession::ReadResponse() {
   TMySqlNet& net = *net_;
   serverStatus_ = SERVER_STATUS_AUTOCOMMIT;
   net.ReceivePacket();
@@ -478,8 +578,8 @@ void TMySqlSession::ReadQueryResult() {
 
 void TMySqlSession::ReadOkPacket() {
   TMySqlNet& net = *net_;
-  affectedRows_ = net.ReadLengthCoded();
-  insertId_ = net.ReadLengthCoded();
+  affectedRows_ = net.ReadLengthCodedUnsigned();
+  insertId_ = net.ReadLengthCodedUnsigned();
   if ((IsProtocol41() || (serverCapabilities_ & CLIENT_TRANSACTIONS)) && net.Remaining() >= 2)
     serverStatus_ = net.ReadLE16();
   if (IsProtocol41() && net.Remaining() >= 2) warningCount_ = net.ReadLE16();
@@ -533,7 +633,7 @@ void TMySqlSession::SendLocalFile(const std::string& fileName) {
   if (openError != 0) throw EFOpenError(fileName, std::strerror(openError));
 }
 
-TRows TMySqlSession::ReadStoredRows() {
+TRows TMySqlSession::ReadStoredRows(size_t maxRows) {
   TRows rows;
   for (;;) {
     std::vector<uint8_t> bytes;
@@ -542,6 +642,9 @@ TRows TMySqlSession::ReadStoredRows() {
       ReadEndPacket(bytes.data(), bytes.size());
       return rows;
     }
+    // A server sending more than it announced is not followed: each row
+    // kept costs memory, and an endless stream of them would cost it all.
+    if (rows.size() >= maxRows) Malformed(Format("more than %d definitions", {static_cast<int64_t>(maxRows)}));
     rows.push_back(std::move(bytes));
   }
 }
@@ -554,7 +657,7 @@ void TMySqlSession::ReadEndPacket(const uint8_t* packet, size_t size) {
 }
 
 TMySqlFieldInfos TMySqlSession::ReadColumns(size_t count) {
-  TRows rows = ReadStoredRows();
+  TRows rows = ReadStoredRows(count);
   if (rows.size() != count)
     Malformed(Format("%d column definitions for %d columns", {static_cast<int>(rows.size()), static_cast<int>(count)}));
   const bool protocol41 = IsProtocol41();
@@ -624,7 +727,7 @@ void TMySqlSession::DrainResult() {
 
 void TMySqlSession::SkipRowsToReady() {
   try {
-    SkipRows();
+    InStep([this] { SkipRows(); });
   } catch (...) {
     state_ = kReady;  // a broken stream must not leave the session waiting for rows
     throw;
@@ -657,7 +760,7 @@ std::unique_ptr<TMySqlResultSet> TMySqlSession::OpenResult() {
 
 int32_t TMySqlSession::NextResult() {
   if (state_ != kReady) throw EMySqlException(CR_COMMANDS_OUT_OF_SYNC, "mysql.status = " + std::to_string(state_));
-  affectedRows_ = -1;
+  affectedRows_ = UINT64_MAX;
   if (serverStatus_ & SERVER_MORE_RESULTS_EXISTS) {
     ReadQueryResult();
     return 0;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "mysql/CRVio.h"
+#include "mysql/MySqlAuth.h"
 #include "mysql/MySqlErrors.h"
 #include "mysql/MySqlNet.h"
 #include "mysql/MySqlResultSet.h"
@@ -115,13 +116,38 @@ class TMySqlSession : public TStoredError {
   std::unique_ptr<TMySqlResultSet> OpenResult();
   // mysql_next_result: 0 with the next response read, -1 when none follows.
   int32_t NextResult();
-  // Reads `count` column definitions up to their end packet.
+  // Reads `count` column definitions up to their end packet; fewer or more
+  // than `count` raise 2027.
   TMySqlFieldInfos ReadColumns(size_t count);
-  // Reads rows as byte arrays up to the end packet.
-  TRows ReadStoredRows();
+  // Reads rows as byte arrays up to the end packet; a row beyond `maxRows`
+  // raises 2027 (what a server announced bounds what is kept of it).
+  TRows ReadStoredRows(size_t maxRows);
   void SelectDb(const std::string& name);
   void Ping();
   void Kill(uint32_t threadId);
+
+  // --- Staying in step with the server ----------------------------------
+  // Runs `step`, which reads (part of) a response. When it fails in a way
+  // that leaves the position in the stream unknown or the rest of the
+  // response unread (LosesStep), the session gives up its connection
+  // (Abandon): no later command can take those bytes for its own answer;
+  // it fails with 2006 instead. The failure itself propagates.
+  template <typename Step>
+  decltype(auto) InStep(Step&& step) {
+    try {
+      return step();
+    } catch (const EMySqlException& e) {
+      if (LosesStep(e.ErrorCode())) Abandon();
+      throw;
+    }
+  }
+  // Failures after which the stream cannot be trusted: the connection lost
+  // or timed out, a packet that does not parse (or a row with no row object
+  // to parse into), a packet too large, out of order or not decompressible.
+  static bool LosesStep(int32_t code);
+  // Closes the transport and forgets the response being read: state ready,
+  // no pending columns, no further results announced.
+  void Abandon();
 
   // --- Settings (options) -----------------------------------------------
   void SetConnectTimeout(int32_t seconds) { connectTimeout_ = seconds; }
@@ -137,6 +163,10 @@ class TMySqlSession : public TStoredError {
   void SetAllowLocalInfile(bool on) { allowLocalInfile_ = on; }
   bool AllowLocalInfile() const { return allowLocalInfile_; }
   void SetSsl(std::string key, std::string cert, std::string ca, std::string caPath, std::string cipher);
+  // Authentication plugin settings (options MYSQL_DEFAULT_AUTH,
+  // MYSQL_SERVER_PUBLIC_KEY, MYSQL_OPT_GET_SERVER_PUBLIC_KEY).
+  TAuthOptions& AuthOptions() { return authOptions_; }
+  const TAuthOptions& AuthOptions() const { return authOptions_; }
   // Borrowed; must outlive the session's connection.
   void SetIOHandler(TCRIOHandler* handler) { ioHandler_ = handler; }
   void SetHttpOptions(const THttpOptions* options) { httpOptions_ = options; }
@@ -154,12 +184,16 @@ class TMySqlSession : public TStoredError {
   uint32_t ClientFlags() const { return clientFlags_; }
   uint32_t ThreadId() const { return threadId_; }
   uint16_t ServerCapabilities() const { return serverCapabilities_; }
+  // The authentication plugin the greeting names (empty when none).
+  const std::string& ServerAuthPlugin() const { return serverAuthPlugin_; }
   int32_t ServerStatus() const { return serverStatus_; }
   void SetServerStatus(int32_t status) { serverStatus_ = status; }
   int32_t ServerLanguage() const { return serverLanguage_; }
   int32_t WarningCount() const { return warningCount_; }
-  int64_t AffectedRows() const { return affectedRows_; }
-  int64_t InsertId() const { return insertId_; }
+  // Unsigned as the server counts them; all bits set (the C interface's -1)
+  // once a further result of a batch has been asked for.
+  uint64_t AffectedRows() const { return affectedRows_; }
+  uint64_t InsertId() const { return insertId_; }
   int64_t Extra() const { return extra_; }
   int32_t FieldCount() const { return fieldCount_; }
   void SetFieldCount(int32_t count) { fieldCount_ = count; }
@@ -177,6 +211,10 @@ class TMySqlSession : public TStoredError {
   // Statements living on this session; detached when it goes.
   void RegisterStatement(TMySqlStmt* stmt);
   void UnregisterStatement(TMySqlStmt* stmt);
+  // Closes a server-side statement: COM_STMT_CLOSE (no answer) now, or,
+  // while a result is pending, before the next command starts. Nothing
+  // without a transport: the server drops it with the connection.
+  void CloseStatementOnServer(uint32_t statementId);
 
  private:
   // Handshake steps.
@@ -184,16 +222,24 @@ class TMySqlSession : public TStoredError {
   void ReadGreeting();
   uint32_t ComputeClientFlags(uint32_t callerFlags) const;
   void WriteLoginHead(bool protocol41);
+  // With plugin authentication the exchange that follows is left in auth_
+  // for ReadAuthAnswer.
   void WriteLoginPacket(const std::string& user, const std::string& password, const std::string& database);
+  // Nobody can read the bytes on the way: SSL has started or the transport
+  // is local.
+  bool IsSecureLink() const;
   void StartSsl();
   void WriteAuthData(const std::string& password);
   void ReadAuthAnswer(const std::string& password);
   // Response steps.
+  void ReadResponse();
   void ReadOkPacket();
   void SendLocalFile(const std::string& fileName);
   void SkipRows();
   // SkipRows, then the state is ready again, also when skipping raised.
   void SkipRowsToReady();
+  // Sends the statement closes that waited for the session to be free.
+  void SendDueCloses();
 
   bool closing_ = false;
   TMySqlResultSet* currentResult_ = nullptr;  // borrowed: owned by the caller
@@ -212,6 +258,10 @@ class TMySqlSession : public TStoredError {
   int32_t readWriteTimeout_ = 0;
   uint32_t threadId_ = 0;
   uint16_t serverCapabilities_ = 0;
+  uint16_t serverCapabilitiesUpper_ = 0;  // bits 16-31, after the status
+  std::string serverAuthPlugin_;
+  TAuthOptions authOptions_;
+  std::unique_ptr<TMySqlAuth> auth_;  // between the login packet and its answer
   int32_t serverStatus_ = 0;
   int32_t serverLanguage_ = 0;
   int32_t warningCount_ = 0;
@@ -221,8 +271,8 @@ class TMySqlSession : public TStoredError {
   uint8_t protocol_ = 0;
   bool sslCapable_ = false;  // the transport can switch to SSL
   TMySqlFieldInfos pendingColumns_;
-  int64_t affectedRows_ = 0;
-  int64_t insertId_ = 0;
+  uint64_t affectedRows_ = 0;
+  uint64_t insertId_ = 0;
   int64_t extra_ = 0;
   int32_t fieldCount_ = 0;
   std::string sslKey_, sslCert_, caCert_, caPath_, cipherList_;
@@ -230,6 +280,7 @@ class TMySqlSession : public TStoredError {
   bool allowLocalInfile_ = false;
   std::vector<uint8_t> skipPiece_;     // reused by DrainResult
   std::vector<TMySqlStmt*> statements_;  // borrowed: each unregisters itself
+  std::vector<uint32_t> closesDue_;       // statement ids to close before the next command
 };
 
 }  // namespace da::mysql

@@ -106,46 +106,61 @@ TMySqlSession& TMySqlStmt::LiveSession() const {
   return *session_;
 }
 
-void TMySqlStmt::SendClose() {
-  uint8_t body[4] = {static_cast<uint8_t>(statementId_), static_cast<uint8_t>(statementId_ >> 8),
-                     static_cast<uint8_t>(statementId_ >> 16), static_cast<uint8_t>(statementId_ >> 24)};
-  session_->SimpleCommand(COM_STMT_CLOSE, body, sizeof body, true);
-}
-
 void TMySqlStmt::PrepareStatement(const uint8_t* text, size_t length) {
   TMySqlSession& session = LiveSession();
-  // Replacing the id without closing the old statement would leave it on
-  // the server until the connection ends.
-  if (state_ == kPrepared && session.State() == TMySqlSession::kReady) SendClose();
-  session.SimpleCommand(COM_STMT_PREPARE, text, length, true);
-  TMySqlNet& net = session.Net();
-  net.ReceivePacket();
-  net.ReadByte();
-  statementId_ = net.ReadLE32();
-  int16_t columns = static_cast<int16_t>(net.ReadLE16());
-  int16_t params = static_cast<int16_t>(net.ReadLE16());
-  if (columns < 0 || params < 0) throw EMySqlException(CR_MALFORMED_PACKET);
-  int64_t extra = net.Remaining() > 0 ? net.ReadLengthCoded() : 0;
-  columnCount_ = columns;
-  paramCount_ = params;
+  // The statement prepared before goes first, on the server too (replacing
+  // its id would leave it there until the connection ends); from here on a
+  // failure leaves this statement unprepared, never holding a closed id.
+  CloseStatement();
   typesSent_.clear();
   typesWereSent_ = false;
-
-  result_.reset();
-  columns_.clear();
-  if (paramCount_ > 0) session.ReadStoredRows();
-  if (columnCount_ != 0) {
-    if (!(session.ServerStatus() & SERVER_STATUS_AUTOCOMMIT)) session.SetServerStatus(session.ServerStatus() & 1);
-    (void)extra;
-    columns_ = session.ReadColumns(static_cast<size_t>(columnCount_));
-    result_ = std::make_unique<TMySqlResultSet>(session_, columns_, false);
+  session.SimpleCommand(COM_STMT_PREPARE, text, length, true);
+  uint32_t id = 0;
+  bool idKnown = false;
+  try {
+    session.InStep([&] {
+      TMySqlNet& net = session.Net();
+      net.ReceivePacket();
+      net.ReadByte();
+      id = net.ReadLE32();
+      idKnown = true;
+      int16_t columns = static_cast<int16_t>(net.ReadLE16());
+      int16_t params = static_cast<int16_t>(net.ReadLE16());
+      if (columns < 0 || params < 0) throw EMySqlException(CR_MALFORMED_PACKET);
+      if (net.Remaining() > 0) net.ReadLengthCoded();  // extra: not used
+      // Parameter definitions are read and dropped: the statement knows
+      // its parameters by count only.
+      if (params > 0) session.ReadStoredRows(static_cast<size_t>(params));
+      TMySqlFieldInfos definitions;
+      if (columns != 0) {
+        if (!(session.ServerStatus() & SERVER_STATUS_AUTOCOMMIT)) session.SetServerStatus(session.ServerStatus() & 1);
+        definitions = session.ReadColumns(static_cast<size_t>(columns));
+      }
+      statementId_ = id;
+      columnCount_ = columns;
+      paramCount_ = params;
+      columns_ = std::move(definitions);
+      if (columnCount_ != 0) result_ = NewResult(columns_);
+    });
+  } catch (...) {
+    // The server prepared a statement we cannot use: close it once the
+    // session is free (nothing to close when the session gave up its
+    // connection, the server forgets it with the connection).
+    if (idKnown && session.Net().Transport()) session.CloseStatementOnServer(id);
+    throw;
   }
   state_ = kPrepared;
 }
 
+std::unique_ptr<TMySqlResultSet> TMySqlStmt::NewResult(TMySqlFieldInfos columns) {
+  auto result = std::make_unique<TMySqlResultSet>(session_, std::move(columns), false);
+  result->SetOwnedByStatement();
+  return result;
+}
+
 void TMySqlStmt::ReplaceResult(TMySqlFieldInfos columns) {
   std::unique_ptr<TMySqlBinds> binds = result_ ? result_->TakeResultBinds() : nullptr;
-  result_ = std::make_unique<TMySqlResultSet>(session_, std::move(columns), false);
+  result_ = NewResult(std::move(columns));
   if (binds) {
     // A row object bound before the execute keeps working for the new rows.
     binds->Resize(result_->ColumnCount());
@@ -164,7 +179,7 @@ void TMySqlStmt::ExecuteStatement(std::span<const TMySqlParamDesc> params, bool 
   net.WriteByte(0);   // flags: no cursor
   net.WriteLE32(1);   // iteration count
   WriteParams(params, unicode);
-  net.FlushPacket();
+  session.InStep([&] { net.FlushPacket(); });  // a packet sent in part puts the server out of step
   session.ReadQueryResult();
 
   const bool rowsFollow = session.FieldCount() > 0 && !session.PendingColumns().empty();
@@ -337,7 +352,9 @@ void TMySqlStmt::FreeStatementResult() {
 
 void TMySqlStmt::CloseStatement() {
   FreeStatementResult();
-  if (state_ == kPrepared && session_ && session_->State() == TMySqlSession::kReady) SendClose();
+  // COM_STMT_CLOSE has no answer, so it can wait: while another result is
+  // pending the session sends it before its next command.
+  if (state_ == kPrepared && session_) session_->CloseStatementOnServer(statementId_);
   state_ = kNotPrepared;
   statementId_ = 0;
   paramCount_ = 0;

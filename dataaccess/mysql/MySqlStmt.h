@@ -54,8 +54,9 @@ class TMySqlStmt : public TStoredError {
   TMySqlStmt(const TMySqlStmt&) = delete;
   TMySqlStmt& operator=(const TMySqlStmt&) = delete;
 
-  // Prepares `text`; a statement prepared before is closed on the server
-  // first. Raises EMySqlException (the server's error, 2014, 2013, 2027).
+  // Prepares `text`; a statement prepared before is closed first, on the
+  // server too. Raises EMySqlException (the server's error, 2014, 2013,
+  // 2027); the statement is then unprepared.
   void PrepareStatement(const uint8_t* text, size_t length);
   // Executes with the parameters (a leading ptResult parameter is skipped);
   // `unicode` sends texts as UTF-8. When the response announces rows, they
@@ -68,8 +69,10 @@ class TMySqlStmt : public TStoredError {
   int32_t Fetch(TMySqlBinds*& row);
   // Drains the statement's pending rows and frees its result.
   void FreeStatementResult();
-  // Drops the result, drains, sends COM_STMT_CLOSE when prepared (no answer
-  // read; nothing is sent when the session has no transport).
+  // Drops the result, drains, and when prepared has the session send
+  // COM_STMT_CLOSE (no answer read) now or, while another result is
+  // pending, before its next command; nothing is sent when the session has
+  // no transport.
   void CloseStatement();
   // The session is going away: forget it (and so does the result).
   void DetachSession();
@@ -81,14 +84,16 @@ class TMySqlStmt : public TStoredError {
   int32_t ParamCount() const { return paramCount_; }
   int32_t ColumnCount() const { return columnCount_; }
   const TMySqlFieldInfos& Columns() const { return columns_; }
-  int64_t AffectedRows() const { return affectedRows_; }
+  uint64_t AffectedRows() const { return affectedRows_; }
 
  private:
   TMySqlSession& LiveSession() const;
   void ReplaceResult(TMySqlFieldInfos columns);
   void WriteParams(std::span<const TMySqlParamDesc> params, bool unicode);
   void WriteValue(const TMySqlParamDesc& param, const Variant& value, bool unicode);
-  void SendClose();
+  // A streamed result over the session for rows of these columns, owned
+  // by this statement.
+  std::unique_ptr<TMySqlResultSet> NewResult(TMySqlFieldInfos columns);
   bool RowsPending() const;
 
   TMySqlSession* session_;  // borrowed
@@ -98,7 +103,7 @@ class TMySqlStmt : public TStoredError {
   int32_t paramCount_ = 0;
   int32_t columnCount_ = 0;
   TMySqlFieldInfos columns_;
-  int64_t affectedRows_ = 0;
+  uint64_t affectedRows_ = 0;
   std::vector<uint16_t> typesSent_;  // code and flag byte of each parameter
   bool typesWereSent_ = false;
 };

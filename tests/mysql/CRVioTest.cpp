@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -301,6 +303,57 @@ TEST(CRVioTcp, WaitForReadable) {
   uint8_t got = 0;
   EXPECT_EQ(vio.Read(&got, 0, 1), 1);
   EXPECT_EQ(got, 42);
+}
+
+TEST(CRVioTcp, WaitForReadableWaitsAsLongAsAsked) {
+  // 4294968 seconds are 704 ms once their milliseconds wrap in 32 bits; one
+  // year is the command time-out of "no limit".
+  for (int32_t seconds : {4294968, 31536000}) {
+    ScriptedServer server([](ScriptedConnection& c) {
+      c.Read(1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      c.Send(Bytes{42});
+      c.WaitForClose();
+    });
+    TCRVioTcp vio("127.0.0.1", server.port());
+    vio.Connect();
+    const uint8_t go = 1;
+    ASSERT_EQ(vio.Write(&go, 0, 1), 1);
+    EXPECT_TRUE(vio.WaitForReadable(seconds)) << seconds;
+    vio.Close();
+    EXPECT_EQ(server.Finish(), "");
+  }
+}
+
+TEST(CRVioTcp, BlockingConnectInterruptedByASignalFinishes) {
+  // A handler without SA_RESTART makes a blocking connect return EINTR
+  // while the connection is still being made.
+  struct sigaction action {}, saved {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &saved), 0);
+
+  SilentListener silent;  // the first SYN is dropped: the connect blocks
+  TCRVioTcp vio("127.0.0.1", silent.port());
+  vio.SetIoTimeout(0);    // blocking connect without limit
+  std::string failure = "not finished";
+  std::thread connector([&] {
+    try {
+      vio.Connect();
+      failure.clear();
+    } catch (const SocketException& e) {
+      failure = e.Message() + " (" + vio.ErrorText() + ")";
+    }
+  });
+  for (int i = 0; i < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pthread_kill(connector.native_handle(), SIGUSR1);
+  }
+  silent.MakeRoom();
+  connector.join();
+  sigaction(SIGUSR1, &saved, nullptr);
+  EXPECT_EQ(failure, "");
+  EXPECT_GE(vio.GetSocketHandle(), 0);
 }
 
 TEST(CRVio, BaseWaitForReadableIsAnAssertion) {

@@ -174,7 +174,7 @@ TEST(PacketErrors, ShortWriteIs2013WithTheTransportText) {
   TMySqlNet net;
   net.SetTransport(std::make_unique<TCRVioTcp>("127.0.0.1", server.port()));
   net.Transport()->Connect();
-  server.Finish();
+  EXPECT_EQ(server.Finish(), "");
   std::string message;
   int32_t code = CodeOf(
       [&] {
@@ -311,6 +311,32 @@ TEST(PacketReaders, LengthCodedIntegers) {
     m.net.ReceivePacket();
     EXPECT_EQ(m.net.ReadLengthCoded(), c.value);
     EXPECT_EQ(m.net.Remaining(), 0u);
+  }
+}
+
+TEST(PacketReaders, UnsignedLengthCodedIntegersTakeTheFullRange) {
+  struct Case {
+    Bytes bytes;
+    uint64_t value;
+  } cases[] = {
+      {{0xFA}, 250u},
+      {{0xFC, 0x10, 0x27}, 10000u},
+      {{0xFD, 1, 2, 3}, 0x030201u},
+      {{0xFE, 0, 0, 0, 0, 0, 0, 0, 0x80}, 9223372036854775808u},
+      {{0xFE, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 18446744073709551600u},
+  };
+  for (const Case& c : cases) {
+    MemoryNet m(Framed(0, c.bytes));
+    m.net.ReceivePacket();
+    EXPECT_EQ(m.net.ReadLengthCodedUnsigned(), c.value);
+    EXPECT_EQ(m.net.Remaining(), 0u);
+  }
+  // No NULL in a counter, and no integer cut short.
+  for (const Bytes& c : {Bytes{0, 0xFB}, Bytes{0, 0xFF}, Bytes{0, 0xFE, 1, 2}}) {
+    MemoryNet m(Framed(0, c));
+    m.net.ReceivePacket();
+    m.net.ReadByte();
+    EXPECT_EQ(CodeOf([&] { m.net.ReadLengthCodedUnsigned(); }), 2027) << int{c[1]};
   }
 }
 

@@ -103,7 +103,7 @@ TEST(SessionLogin, EmptyPasswordAndUtf8Charset) {
   Client client;
   client.api.mysql_options(client.session, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
   ASSERT_TRUE(client.Connect(server.port(), 0, "")) << client.Error();
-  server.Finish();
+  EXPECT_EQ(server.Finish(), "");
   EXPECT_EQ(login[8], 33);
   EXPECT_EQ(Slice(login, 32, 9), Bytes({'d', 'a', '_', 'u', 's', 'e', 'r', 0, 0}));
 }
@@ -113,7 +113,7 @@ TEST(SessionLogin, Server323GetsThePre41LoginAndTheOldScramble) {
   ScriptedServer server([&](ScriptedConnection& c) { login = Handshake(c, Greeting323(), Bytes{0, 0, 0}).payload; });
   Client client;
   ASSERT_TRUE(client.Connect(server.port())) << client.Error();
-  server.Finish();
+  EXPECT_EQ(server.Finish(), "");
   // Flags in 2 bytes (no protocol 4.1), max packet in 3 bytes (0).
   EXPECT_EQ(Slice(login, 0, 2), (Bytes{0x8D, 0xA0}));
   EXPECT_EQ(Slice(login, 2, 3), (Bytes{0, 0, 0}));
@@ -122,6 +122,47 @@ TEST(SessionLogin, Server323GetsThePre41LoginAndTheOldScramble) {
   EXPECT_EQ(Slice(login, 13, 8), Bytes(old.begin(), old.end()));
   EXPECT_EQ(Slice(login, 21, login.size() - 21), Bytes({0, 'd', 'b', 0}));
   EXPECT_FALSE(client.session->IsProtocol41());
+}
+
+// Known answers, computed once outside this code (a few lines of Python's
+// hashlib after the algorithms; the server's PASSWORD() and OLD_PASSWORD()
+// agree with their hash steps), so that a wrong algorithm fails without a
+// server to log in to.
+TEST(SessionLogin, PasswordScramblesMatchKnownAnswers) {
+  const uint8_t counting[20] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+  struct Token41 {
+    std::string password;
+    const uint8_t* scramble;
+    Bytes token;
+  } tokens[] = {
+      {"secret pw", kScramble, {0x4D, 0x66, 0xD2, 0x29, 0x3C, 0xF8, 0x71, 0xAE, 0x5C, 0x12,
+                                0x8C, 0x19, 0x9F, 0x39, 0x25, 0x95, 0x0C, 0x0F, 0x79, 0xB4}},
+      {"da_secret", kScramble, {0x7D, 0x72, 0x4B, 0x23, 0x7A, 0x57, 0xE8, 0xE9, 0x98, 0x05,
+                                0xE3, 0xBA, 0x88, 0x73, 0x8E, 0x83, 0x54, 0x28, 0xF9, 0xFF}},
+      {"\xE9t\xE9", kScramble, {0x6A, 0x5A, 0xF4, 0x79, 0x85, 0xEB, 0x64, 0x69, 0x20, 0xE1,
+                                 0x94, 0x25, 0x98, 0xF5, 0x47, 0x2C, 0x89, 0x14, 0x4F, 0xCE}},
+      {"secret pw", counting, {0xEE, 0x11, 0xF1, 0xFA, 0x76, 0x06, 0x99, 0xA9, 0xFA, 0xBA,
+                               0xC9, 0x75, 0xCD, 0x10, 0xD8, 0x88, 0x65, 0xDC, 0x24, 0x1F}},
+  };
+  for (const Token41& t : tokens) {
+    TSHA1Managed::TDigest token = Scramble41(t.password, t.scramble);
+    EXPECT_EQ(Bytes(token.begin(), token.end()), t.token) << t.password;
+  }
+  struct Token323 {
+    std::string password;
+    const uint8_t* scramble;
+    Bytes token;
+  } olds[] = {
+      {"secret pw", kScramble, {0x41, 0x4F, 0x4B, 0x56, 0x43, 0x50, 0x53, 0x45}},
+      {"secret\tpw ", kScramble, {0x41, 0x4F, 0x4B, 0x56, 0x43, 0x50, 0x53, 0x45}},
+      {"old_secret", kScramble, {0x56, 0x58, 0x5D, 0x48, 0x4A, 0x46, 0x47, 0x4D}},
+      {"x", kScramble, {0x5C, 0x50, 0x59, 0x55, 0x5F, 0x52, 0x4D, 0x5B}},
+      {"secret pw", counting, {0x4D, 0x5E, 0x50, 0x40, 0x5C, 0x55, 0x56, 0x51}},
+  };
+  for (const Token323& t : olds) {
+    std::array<uint8_t, 8> old = Scramble323(t.password, t.scramble);
+    EXPECT_EQ(Bytes(old.begin(), old.end()), t.token) << t.password;
+  }
 }
 
 TEST(SessionLogin, Scramble323IgnoresBlanksOnlyInThePassword) {
@@ -142,7 +183,7 @@ TEST(SessionLogin, SingleFeAnswerAsksForTheOldScramble) {
   });
   Client client;
   ASSERT_TRUE(client.Connect(server.port())) << client.Error();
-  server.Finish();
+  EXPECT_EQ(server.Finish(), "");
   EXPECT_EQ(replySeq, 3);
   std::array<uint8_t, 8> old = Scramble323(kPassword, kScramble);
   Bytes expected(old.begin(), old.end());
@@ -262,7 +303,7 @@ TEST(SessionLogin, CompressionOnlyWhenTheServerOffersIt) {
     Client client;
     ASSERT_TRUE(client.Connect(server.port(), CLIENT_COMPRESS)) << client.Error();
     EXPECT_EQ(client.api.mysql_ping(client.session), 0) << client.Error();
-    server.Finish();
+    EXPECT_EQ(server.Finish(), "");
     EXPECT_EQ(login[0] & CLIENT_COMPRESS, 0);
   }
   // Offered: the ping travels in the compressed framing, stored.
@@ -279,7 +320,7 @@ TEST(SessionLogin, CompressionOnlyWhenTheServerOffersIt) {
     Client client;
     ASSERT_TRUE(client.Connect(server.port(), CLIENT_COMPRESS)) << client.Error();
     EXPECT_EQ(client.api.mysql_ping(client.session), 0) << client.Error();
-    server.Finish();
+    EXPECT_EQ(server.Finish(), "");
     EXPECT_NE(login[0] & CLIENT_COMPRESS, 0);
   }
 }
@@ -314,7 +355,7 @@ TEST(SessionLogin, SslRequestIsTheStandard32BytePacket) {
   Client client;
   client.api.mysql_ssl_set(client.session, "key.pem", "cert.pem", "ca.pem", "", "");
   ASSERT_TRUE(client.Connect(server.port())) << client.Error();
-  server.Finish();
+  EXPECT_EQ(server.Finish(), "");
   EXPECT_EQ(started, 1);
   EXPECT_EQ(client.api.mysql_get_host_info(client.session), "127.0.0.1 via SSL");
   ASSERT_EQ(request.size(), 32u);
@@ -422,10 +463,10 @@ TEST(SessionResponses, LocalFileTravelsIn8192BytePacketsAndAnEmptyOne) {
   client.api.mysql_options(client.session, MYSQL_OPT_LOCAL_INFILE, &on);
   ASSERT_TRUE(client.Connect(server.port())) << client.Error();
   EXPECT_EQ(client.api.mysql_real_query(client.session, "LOAD DATA LOCAL INFILE", 22), 0) << client.Error();
-  server.Finish();
+  EXPECT_EQ(server.Finish(), "");
   std::remove(path.c_str());
   EXPECT_EQ(packets, (std::vector<std::pair<uint8_t, size_t>>{{2, 8192}, {3, 8192}, {4, 3616}, {5, 0}}));
-  EXPECT_EQ(client.api.mysql_affected_rows(client.session), 1);
+  EXPECT_EQ(client.api.mysql_affected_rows(client.session), 1u);
 }
 
 // --- Responses from a misbehaving server ---------------------------------------
@@ -499,22 +540,35 @@ void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
 
 class SessionMalformed : public ::testing::TestWithParam<MalformedCase> {};
 
-TEST_P(SessionMalformed, Is2027AndNeverAReadPastTheBuffer) {
+// The rest of a one-column result, still on the wire when the client fails.
+const std::vector<Bytes> kRestOfTheResult = {TextRow({"1"}), TextRow({"2"}), EofPacket()};
+
+TEST_P(SessionMalformed, Is2027AndTheNextCommandNeverReadsTheRest) {
   const MalformedCase& c = GetParam();
-  ScriptedServer server(Responds(c.response));
+  std::vector<Bytes> response = c.response;
+  response.insert(response.end(), kRestOfTheResult.begin(), kRestOfTheResult.end());
+  ScriptedServer server(Responds(response));
   Client client;
   ASSERT_TRUE(client.Connect(server.port())) << client.Error();
   int32_t code = client.api.mysql_real_query(client.session, "SELECT x", 8);
   if (c.failsAtQuery) {
     EXPECT_EQ(code, 2027) << client.Error();
-    return;
+  } else {
+    ASSERT_EQ(code, 0) << client.Error();
+    TMySqlResultSet* result = client.api.mysql_use_result(client.session);
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(client.api.mysql_fetch_row(result), nullptr);
+    EXPECT_EQ(client.Errno(), 2027);
+    EXPECT_EQ(client.api.mysql_fetch_row(result), nullptr);  // the result has ended
+    client.api.mysql_free_result(result);
   }
-  ASSERT_EQ(code, 0) << client.Error();
-  TMySqlResultSet* result = client.api.mysql_use_result(client.session);
-  ASSERT_NE(result, nullptr);
-  EXPECT_EQ(client.api.mysql_fetch_row(result), nullptr);
-  EXPECT_EQ(client.Errno(), 2027);
-  client.api.mysql_free_result(result);
+  EXPECT_EQ(client.session->State(), TMySqlSession::kReady);
+  // The rest of the answer is never taken for the answer to what follows.
+  EXPECT_EQ(client.api.mysql_real_query(client.session, "SELECT 2", 8), 2006);
+  EXPECT_EQ(client.Error(), "MySQL server has gone away");
+  EXPECT_EQ(client.api.mysql_ping(client.session), 2006);
+  EXPECT_FALSE(client.api.mysql_more_results(client.session));
+  EXPECT_EQ(server.Finish(), "");
 }
 
 Bytes Raw(std::initializer_list<uint8_t> bytes) { return Bytes(bytes); }
@@ -523,7 +577,10 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SessionMalformed,
     ::testing::Values(
         MalformedCase{"MoreColumnsThanDefinitions", {Raw({3}), ColumnDefinition("a", 3), EofPacket()}, true},
-        MalformedCase{"HugeColumnCount", {Raw({0xFE, 0, 0, 0, 0, 0, 0, 0, 0x10}), EofPacket()}, true},
+        MalformedCase{"MoreDefinitionsThanColumns",
+                      {Raw({1}), ColumnDefinition("a", 3), ColumnDefinition("b", 3), EofPacket()}, true},
+        MalformedCase{"HugeColumnCount", {Raw({0xFE, 0, 0, 0, 0, 0, 0, 0, 0x10}), ColumnDefinition("a", 3), EofPacket()},
+                      true},
         MalformedCase{"ShortColumnDefinition", {Raw({1}), Raw({3, 'd', 'e', 'f', 0, 0, 0, 1, 'a', 0, 2, 0, 0}),
                                                 EofPacket()}, true},
         MalformedCase{"ShortEndPacket", {Raw({1}), ColumnDefinition("a", 3), Raw({0xFE, 0, 0})}, true},
@@ -536,8 +593,67 @@ INSTANTIATE_TEST_SUITE_P(
                       {Raw({2}), ColumnDefinition("a", 3), ColumnDefinition("b", 3), EofPacket(), Raw({1, 'x'})},
                       false},
         MalformedCase{"TwoByteLengthCut", {Raw({1}), ColumnDefinition("a", 3), EofPacket(), Raw({0xFC, 0x2C})},
+                      false},
+        MalformedCase{"ShortEndPacketOfTheRows", {Raw({1}), ColumnDefinition("a", 3), EofPacket(), Raw({0xFE, 0})},
                       false}),
     [](const ::testing::TestParamInfo<MalformedCase>& info) { return std::string(info.param.name); });
+
+// Once the packet number has wrapped, a row left on the wire carries the
+// number the answer to the next command would carry; a row whose first
+// value is empty then reads as an OK packet.
+TEST(SessionResponses, RowLeftAfterAMalformedRowIsNeverTakenForTheNextAnswer) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    Handshake(c);
+    c.ReadPacket();
+    uint8_t seq = 1;
+    c.SendPacket(seq++, Bytes{2});
+    c.SendPacket(seq++, ColumnDefinition("a", MYSQL_TYPE_VAR_STRING));
+    c.SendPacket(seq++, ColumnDefinition("b", MYSQL_TYPE_VAR_STRING));
+    c.SendPacket(seq++, EofPacket());
+    while (seq != 0) c.SendPacket(seq++, TextRow({"x", "y"}));  // up to 255
+    c.SendPacket(seq++, Bytes{1, 'x'});                          // 0: the second value is missing
+    c.SendPacket(seq++, Bytes{0, 1, 5});                         // 1: "" and "\x05", or OK (1 row, id 5)
+    c.SendPacket(seq++, EofPacket());
+    c.SetTimeoutMs(3000);
+    c.WaitForClose();
+  });
+  Client client;
+  ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  ASSERT_EQ(client.api.mysql_real_query(client.session, "SELECT a, b", 11), 0) << client.Error();
+  TMySqlResultSet* result = client.api.mysql_use_result(client.session);
+  ASSERT_NE(result, nullptr);
+  int rows = 0;
+  while (client.api.mysql_fetch_row(result)) ++rows;
+  EXPECT_EQ(rows, 251);
+  EXPECT_EQ(client.Errno(), 2027);
+  client.api.mysql_free_result(result);
+  EXPECT_EQ(client.api.mysql_real_query(client.session, "INSERT INTO t VALUES (1)", 24), 2006);
+  EXPECT_EQ(client.api.mysql_affected_rows(client.session), 0u);
+  EXPECT_EQ(server.Finish(), "");
+}
+
+// A server that sends column definitions without end: the client stops
+// after the announced count and the end packet it expects instead.
+TEST(SessionResponses, DefinitionsBeyondTheAnnouncedCountAre2027) {
+  ScriptedServer server([](ScriptedConnection& c) {
+    Handshake(c);
+    c.ReadPacket();
+    uint8_t seq = 1;
+    c.SendPacket(seq++, Bytes{2});
+    try {
+      // Far more than the client may keep; it closes long before.
+      for (int i = 0; i < 200000; ++i) c.SendPacket(seq++, ColumnDefinition("c", MYSQL_TYPE_LONG));
+    } catch (const ScriptError&) {
+      return;  // the client has closed the connection
+    }
+    c.Close();
+  });
+  Client client;
+  ASSERT_TRUE(client.Connect(server.port())) << client.Error();
+  EXPECT_EQ(client.api.mysql_real_query(client.session, "SELECT c", 8), 2027) << client.Error();
+  EXPECT_EQ(client.api.mysql_ping(client.session), 2006);
+  EXPECT_EQ(server.Finish(), "");
+}
 
 }  // namespace
 }  // namespace da::mysql

@@ -28,6 +28,9 @@ Bytes PrepareOk(uint32_t id, uint16_t columns, uint16_t params) {
   return p;
 }
 
+// A text row of one value, where a server should have sent something else.
+Bytes TextRowPacket() { return Bytes{1, '7'}; }
+
 // Handshake, then answers the prepare of a statement with `params`
 // parameters and `columns` result columns (all LONG), then runs `rest`.
 ScriptedServer::Script PreparedScript(uint16_t params, uint16_t columns,
@@ -85,7 +88,8 @@ TEST(StmtExecutePacket, NullBitmapAndTypesSentOnce) {
       executes.push_back(c.ReadPacket().payload);
       c.SendPacket(1, OkPacket(1));
     }
-    c.ReadPacket();  // COM_STMT_CLOSE, no answer
+    ScriptedConnection::Packet close = c.ReadPacket();  // no answer
+    if (close.seq != 0 || close.payload != Bytes{25, 9, 0, 0, 0}) throw ScriptError("expected COM_STMT_CLOSE of 9");
     c.SetTimeoutMs(3000);
     c.WaitForClose();
   }));
@@ -95,11 +99,11 @@ TEST(StmtExecutePacket, NullBitmapAndTypesSentOnce) {
   Variant a(int32_t{7}), c("xy");
   std::vector<TMySqlParamDesc> params = {Param(dtInt32, &a), Param(dtString, nullptr), Param(dtString, &c)};
   ASSERT_EQ(client.api.StmtExecute(client.stmt, params, false), 0) << client.api.mysql_stmt_error(client.stmt);
-  EXPECT_EQ(client.api.mysql_stmt_affected_rows(client.stmt), 1);
+  EXPECT_EQ(client.api.mysql_stmt_affected_rows(client.stmt), 1u);
   ASSERT_EQ(client.api.StmtExecute(client.stmt, params, false), 0);
   client.api.mysql_stmt_close(client.stmt);
   client.stmt = nullptr;
-  server.Finish();
+  EXPECT_EQ(server.Finish(), "");
 
   ASSERT_EQ(executes.size(), 2u);
   Bytes head{23, 9, 0, 0, 0, 0, 1, 0, 0, 0};
@@ -133,7 +137,7 @@ TEST(StmtExecutePacket, DateTimeTimeAndDateValues) {
   std::vector<TMySqlParamDesc> params = {Param(dtDateTime, &moment), Param(dtTime, &moment), Param(dtDate, &moment),
                                          Param(dtBCD, &amount)};
   ASSERT_EQ(client.api.StmtExecute(client.stmt, params, false), 0) << client.api.mysql_stmt_error(client.stmt);
-  server.Finish();
+  EXPECT_EQ(server.Finish(), "");
   // head (10) + bitmap (1) + flag (1) + 4 types (8)
   ASSERT_GT(execute.size(), 20u);
   Bytes values(execute.begin() + 20, execute.end());
@@ -156,7 +160,7 @@ TEST(StmtExecutePacket, ParameterCountMismatchSendsNoParameterBlock) {
   std::vector<TMySqlParamDesc> params = {Param(dtInt32, &one)};
   EXPECT_EQ(client.api.StmtExecute(client.stmt, params, false), 2031);
   EXPECT_EQ(client.api.mysql_stmt_errno(client.stmt), 2031);
-  server.Finish();
+  EXPECT_EQ(server.Finish(), "");
   EXPECT_EQ(execute, (Bytes{23, 9, 0, 0, 0, 0, 1, 0, 0, 0}));
 }
 
@@ -211,16 +215,27 @@ TEST(StmtBinaryRows, FirstColumnNullIsBitTwoOfByteOne) {
   });
 }
 
+// After a row that does not parse the rest of the result is still on the
+// wire: the next command must fail clearly, never read it as its answer.
+void ExpectGoneAway(Client& client) {
+  EXPECT_EQ(client.session->State(), TMySqlSession::kReady);
+  EXPECT_EQ(client.api.StmtExecute(client.stmt, {}, false), 2006);
+  EXPECT_EQ(client.api.mysql_ping(client.session), 2006);
+}
+
 TEST(StmtBinaryRows, ValuesPastTheRowAre2027) {
-  RunBinaryRows({Bytes{0, 0, 5, 0, 0, 0, 6, 0}}, [](Client& client) {
+  RunBinaryRows({Bytes{0, 0, 5, 0, 0, 0, 6, 0}, Bytes{0, 0, 5, 0, 0, 0, 6, 0, 0, 0, 7, 0, 0, 0}}, [](Client& client) {
     TMySqlBinds* row = nullptr;
     EXPECT_EQ(client.api.StmtFetch(client.stmt, row), 2027);
     EXPECT_EQ(client.api.mysql_stmt_error(client.stmt), "Malformed packet");
     EXPECT_EQ(row, nullptr);
+    EXPECT_EQ(client.api.StmtFetch(client.stmt, row), 100);  // the result has ended
+    ExpectGoneAway(client);
   });
   RunBinaryRows({Bytes{0}}, [](Client& client) {
     TMySqlBinds* row = nullptr;
     EXPECT_EQ(client.api.StmtFetch(client.stmt, row), 2027);
+    ExpectGoneAway(client);
   });
 }
 
@@ -240,6 +255,121 @@ TEST(StmtBinaryRows, FetchWithoutABoundRowIs2028) {
   ASSERT_EQ(client.api.StmtExecute(client.stmt, {}, false), 0);
   TMySqlBinds* row = nullptr;
   EXPECT_EQ(client.api.StmtFetch(client.stmt, row), 2028);
+  ExpectGoneAway(client);
+  EXPECT_EQ(server.Finish(), "");
+}
+
+// --- Prepare answers a server gets wrong -----------------------------------------
+
+struct PrepareCase {
+  const char* name;
+  std::vector<Bytes> answer;  // numbered from 1
+};
+
+void PrintTo(const PrepareCase& c, std::ostream* os) { *os << c.name; }
+
+class StmtPrepareMalformed : public ::testing::TestWithParam<PrepareCase> {};
+
+TEST_P(StmtPrepareMalformed, Is2027AndLeavesNothingForTheNextCommand) {
+  ScriptedServer server([answer = GetParam().answer](ScriptedConnection& c) {
+    c.SendPacket(0, Greeting41());
+    c.ReadPacket();
+    c.SendPacket(2, OkPacket());
+    c.ReadPacket();
+    uint8_t seq = 1;
+    for (const Bytes& p : answer) c.SendPacket(seq++, p);
+    c.SetTimeoutMs(3000);
+    c.WaitForClose();
+  });
+  Client client;
+  ASSERT_NE(client.api.mysql_real_connect(client.session, "127.0.0.1", "u", "p", "",
+                                          static_cast<uint32_t>(server.port()), "", 0),
+            nullptr);
+  client.stmt = client.api.mysql_stmt_init(client.session);
+  EXPECT_EQ(client.api.mysql_stmt_prepare(client.stmt, "SELECT ?", 8), 2027);
+  EXPECT_EQ(client.stmt->State(), TMySqlStmt::kNotPrepared);
+  EXPECT_EQ(client.stmt->StatementId(), 0u);
+  EXPECT_EQ(client.api.mysql_stmt_field_count(client.stmt), 0);
+  EXPECT_EQ(client.api.mysql_ping(client.session), 2006);
+  EXPECT_EQ(server.Finish(), "");
+}
+
+Bytes PrepareAnswer(uint16_t columns, uint16_t params) { return PrepareOk(9, columns, params); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StmtPrepareMalformed,
+    ::testing::Values(
+        // Counts that read negative, with the definitions following.
+        PrepareCase{"NegativeColumnCount",
+                    {PrepareAnswer(0xFFFF, 0), ColumnDefinition("a", MYSQL_TYPE_LONG), EofPacket()}},
+        PrepareCase{"ShortAnswer", {Bytes{0, 9, 0, 0, 0, 1}, ColumnDefinition("a", MYSQL_TYPE_LONG), EofPacket()}},
+        PrepareCase{"MoreParameterDefinitionsThanParameters",
+                    {PrepareAnswer(0, 1), ColumnDefinition("?", MYSQL_TYPE_VAR_STRING),
+                     ColumnDefinition("?", MYSQL_TYPE_VAR_STRING), ColumnDefinition("?", MYSQL_TYPE_VAR_STRING),
+                     EofPacket()}},
+        PrepareCase{"FewerColumnDefinitionsThanColumns",
+                    {PrepareAnswer(2, 0), ColumnDefinition("a", MYSQL_TYPE_LONG), EofPacket(), TextRowPacket()}}),
+    [](const ::testing::TestParamInfo<PrepareCase>& info) { return std::string(info.param.name); });
+
+// --- Closing ------------------------------------------------------------------
+
+TEST(StmtClose, WaitsUntilTheSessionIsFreeThenGoesBeforeTheNextCommand) {
+  ScriptedServer server(PreparedScript(0, 1, [&](ScriptedConnection& c) {
+    ScriptedConnection::Packet query = c.ReadPacket();
+    if (query.payload.empty() || query.payload[0] != 3) throw ScriptError("expected COM_QUERY");
+    uint8_t seq = 1;
+    c.SendPacket(seq++, Bytes{1});
+    c.SendPacket(seq++, ColumnDefinition("a", MYSQL_TYPE_LONG));
+    c.SendPacket(seq++, EofPacket());
+    for (int i = 0; i < 3; ++i) c.SendPacket(seq++, Bytes{1, '7'});
+    c.SendPacket(seq++, EofPacket());
+    ScriptedConnection::Packet close = c.ReadPacket();
+    if (close.seq != 0 || close.payload != Bytes{25, 9, 0, 0, 0}) throw ScriptError("expected COM_STMT_CLOSE of 9");
+    ScriptedConnection::Packet ping = c.ReadPacket();
+    if (ping.seq != 0 || ping.payload != Bytes{14}) throw ScriptError("expected COM_PING");
+    c.SendPacket(1, OkPacket());
+    c.SetTimeoutMs(3000);
+    c.WaitForClose();
+  }));
+  Client client;
+  client.Prepare(server.port(), "SELECT 1");
+  ASSERT_EQ(client.api.mysql_real_query(client.session, "SELECT a", 8), 0) << client.api.mysql_error(client.session);
+  TMySqlResultSet* result = client.api.mysql_use_result(client.session);
+  ASSERT_NE(result, nullptr);
+  ASSERT_NE(client.api.mysql_fetch_row(result), nullptr);
+  EXPECT_EQ(client.api.mysql_stmt_close(client.stmt), 0);  // rows pending: nothing can be sent now
+  client.stmt = nullptr;
+  client.api.mysql_free_result(result);
+  EXPECT_EQ(client.api.mysql_ping(client.session), 0) << client.api.mysql_error(client.session);
+  client.api.mysql_close(client.session);
+  client.session = nullptr;
+  EXPECT_EQ(server.Finish(), "");
+}
+
+TEST(StmtClose, FailedPrepareLeavesTheStatementUnpreparedAndClosedOnce) {
+  ScriptedServer server(PreparedScript(0, 1, [&](ScriptedConnection& c) {
+    ScriptedConnection::Packet close = c.ReadPacket();
+    if (close.payload != Bytes{25, 9, 0, 0, 0}) throw ScriptError("expected COM_STMT_CLOSE of 9");
+    ScriptedConnection::Packet prepare = c.ReadPacket();
+    if (prepare.payload.empty() || prepare.payload[0] != 22) throw ScriptError("expected COM_STMT_PREPARE");
+    c.SendPacket(1, ErrorPacket(1064, "#42000You have an error in your SQL syntax"));
+    ScriptedConnection::Packet quit = c.ReadPacket();
+    if (quit.payload != Bytes{1}) throw ScriptError("expected COM_QUIT, nothing else");
+    c.SetTimeoutMs(3000);
+    c.WaitForClose();
+  }));
+  Client client;
+  client.Prepare(server.port(), "SELECT 1");
+  EXPECT_EQ(client.api.mysql_stmt_prepare(client.stmt, "SELEC", 5), 1064);
+  EXPECT_EQ(client.stmt->State(), TMySqlStmt::kNotPrepared);
+  EXPECT_EQ(client.stmt->StatementId(), 0u);
+  EXPECT_EQ(client.api.mysql_stmt_field_count(client.stmt), 0);
+  EXPECT_EQ(client.api.StmtBindResult(client.stmt), 2029 & 0xFF);
+  client.api.mysql_stmt_close(client.stmt);
+  client.stmt = nullptr;
+  client.api.mysql_close(client.session);
+  client.session = nullptr;
+  EXPECT_EQ(server.Finish(), "");
 }
 
 TEST(StmtBindResult, UnpreparedAndWithoutColumns) {

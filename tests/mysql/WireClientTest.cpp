@@ -365,16 +365,40 @@ TEST_F(WireClient, InsertGivesAffectedRowsAndInsertId) {
   Run(s, "CREATE TEMPORARY TABLE ins (id INT AUTO_INCREMENT PRIMARY KEY, v VARCHAR(10)) AUTO_INCREMENT = 41");
   std::string sql = "INSERT INTO ins (v) VALUES ('a')";
   ASSERT_EQ(api.mysql_real_query(s, sql.data(), static_cast<uint32_t>(sql.size())), 0);
-  EXPECT_EQ(api.mysql_affected_rows(s), 1);
-  EXPECT_EQ(api.mysql_insert_id(s), 41);
+  EXPECT_EQ(api.mysql_affected_rows(s), 1u);
+  EXPECT_EQ(api.mysql_insert_id(s), 41u);
   EXPECT_EQ(api.mysql_field_count(s), 0);
   EXPECT_EQ(api.mysql_use_result(s), nullptr);
   EXPECT_EQ(s->State(), TMySqlSession::kReady);
   sql = "INSERT INTO ins (v) VALUES ('b'), ('c'), ('d')";
   ASSERT_EQ(api.mysql_real_query(s, sql.data(), static_cast<uint32_t>(sql.size())), 0);
-  EXPECT_EQ(api.mysql_affected_rows(s), 3);
-  EXPECT_EQ(api.mysql_insert_id(s), 42);
+  EXPECT_EQ(api.mysql_affected_rows(s), 3u);
+  EXPECT_EQ(api.mysql_insert_id(s), 42u);
   EXPECT_EQ(api.mysql_info(s), "Records: 3  Duplicates: 0  Warnings: 0");
+}
+
+TEST_F(WireClient, InsertIdAboveTheSignedRangeIsASuccess) {
+  // The server writes the row and counts ids unsigned; refusing its answer
+  // would report a written row as a failure and invite a second insert.
+  TMySqlSession* s = Connect();
+  Run(s,
+      "CREATE TEMPORARY TABLE bigid (id BIGINT UNSIGNED AUTO_INCREMENT PRIMARY KEY, v INT)"
+      " AUTO_INCREMENT = 18446744073709551600");
+  std::string sql = "INSERT INTO bigid (v) VALUES (1)";
+  ASSERT_EQ(api.mysql_real_query(s, sql.data(), static_cast<uint32_t>(sql.size())), 0) << api.mysql_error(s);
+  EXPECT_EQ(api.mysql_affected_rows(s), 1u);
+  EXPECT_EQ(api.mysql_insert_id(s), 18446744073709551600u);
+  EXPECT_EQ(Scalar(s, "SELECT COUNT(*) FROM bigid"), "1");
+
+  TMySqlStmt* st = api.mysql_stmt_init(s);
+  ASSERT_NE(st, nullptr);
+  sql = "INSERT INTO bigid (v) VALUES (2)";
+  ASSERT_EQ(api.mysql_stmt_prepare(st, sql.data(), static_cast<uint32_t>(sql.size())), 0) << api.mysql_stmt_error(st);
+  ASSERT_EQ(api.StmtExecute(st, {}, false), 0) << api.mysql_stmt_error(st);
+  EXPECT_EQ(api.mysql_stmt_affected_rows(st), 1u);
+  EXPECT_EQ(api.mysql_insert_id(s), 18446744073709551601u);
+  EXPECT_EQ(api.mysql_stmt_close(st), 0);
+  EXPECT_EQ(Scalar(s, "SELECT COUNT(*) FROM bigid"), "2");
 }
 
 TEST_F(WireClient, BatchOfTwoSelects) {
@@ -574,7 +598,7 @@ TEST_F(LocalInfile, SentWhenTheSessionAllowsIt) {
   Run(s, "CREATE TEMPORARY TABLE infile_target (n INT, t VARCHAR(20))");
   std::string sql = LoadStatement();
   ASSERT_EQ(api.mysql_real_query(s, sql.data(), static_cast<uint32_t>(sql.size())), 0) << api.mysql_error(s);
-  EXPECT_EQ(api.mysql_affected_rows(s), 3000);
+  EXPECT_EQ(api.mysql_affected_rows(s), 3000u);
   EXPECT_EQ(Scalar(s, "SELECT CONCAT(COUNT(*), ' ', SUM(n), ' ', MAX(t)) FROM infile_target"),
             "3000 4501500 line 999");
 

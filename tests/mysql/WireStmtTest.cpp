@@ -118,7 +118,7 @@ TEST_F(WireStmt, EveryParameterTypeRepeatedAndNull) {
     params[21].Blob = &blob;
     params[21].IsNull = false;
     ASSERT_EQ(api.StmtExecute(st, params, false), 0) << api.mysql_stmt_error(st);
-    EXPECT_EQ(api.mysql_stmt_affected_rows(st), 1);
+    EXPECT_EQ(api.mysql_stmt_affected_rows(st), 1u);
   }
 
   for (int run = 1; run <= 3; ++run) {
@@ -284,6 +284,55 @@ TEST_F(WireStmt, PreparingAgainClosesTheEarlierStatement) {
   ASSERT_EQ(api.mysql_stmt_prepare(st, "SELECT 2", 8), 0);
   EXPECT_NE(st->StatementId(), first);
   EXPECT_EQ(closes(), before + 1);
+}
+
+TEST_F(WireStmt, ResultFreedByTheCallerStaysTheStatements) {
+  // The driver frees the statement's result at its end like any other;
+  // the statement keeps it and frees it once, at its next execute or close.
+  TMySqlStmt* st = Prepare("SELECT seq FROM seq_1_to_3");
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(api.StmtExecute(st, {}, false), 0) << api.mysql_stmt_error(st);
+    TMySqlResultSet* meta = api.mysql_stmt_result_metadata(st);
+    ASSERT_NE(meta, nullptr);
+    ASSERT_EQ(api.StmtBindResult(st), 0);
+    TMySqlBinds* row = nullptr;
+    ASSERT_EQ(api.StmtFetch(st, row), 0) << api.mysql_stmt_error(st);  // a row left unread
+    api.mysql_free_result(meta);
+    EXPECT_EQ(s->State(), TMySqlSession::kReady);
+    EXPECT_EQ(api.StmtFetch(st, row), 100);  // freed: no rows left
+    EXPECT_EQ(api.mysql_stmt_errno(st), 0);
+  }
+  EXPECT_EQ(TextRow("SELECT 'in step'"), std::vector<std::string>{"in step"});
+  // The fixture closes the statement: the sanitizers watch for a second free.
+}
+
+TEST_F(WireStmt, ClosingWhileAnotherResultIsPendingClosesOnTheServerLater) {
+  auto closes = [&] { return std::stoi(TextRow("SHOW SESSION STATUS LIKE 'Com_stmt_close'")[1]); };
+  int before = closes();
+  TMySqlStmt* st = api.mysql_stmt_init(s);
+  ASSERT_EQ(api.mysql_stmt_prepare(st, "SELECT 1", 8), 0) << api.mysql_stmt_error(st);
+  ASSERT_EQ(api.mysql_real_query(s, "SELECT seq FROM seq_1_to_1000", 29), 0);
+  TMySqlResultSet* result = api.mysql_use_result(s);
+  ASSERT_NE(result, nullptr);
+  ASSERT_NE(api.mysql_fetch_row(result), nullptr);
+  EXPECT_EQ(api.mysql_stmt_close(st), 0);
+  api.mysql_free_result(result);
+  EXPECT_EQ(closes(), before + 1);
+}
+
+TEST_F(WireStmt, FailedPrepareLeavesTheStatementUnprepared) {
+  TMySqlStmt* st = Prepare("SELECT 1");
+  EXPECT_EQ(api.mysql_stmt_prepare(st, "SELEC 1", 7), 1064);
+  EXPECT_EQ(st->State(), TMySqlStmt::kNotPrepared);
+  EXPECT_EQ(api.StmtBindResult(st), 2029 & 0xFF);
+  EXPECT_EQ(api.mysql_stmt_errno(st), 2029);
+  ASSERT_EQ(api.mysql_stmt_prepare(st, "SELECT 3", 8), 0) << api.mysql_stmt_error(st);
+  ASSERT_EQ(api.StmtExecute(st, {}, false), 0) << api.mysql_stmt_error(st);
+  ASSERT_EQ(api.StmtBindResult(st), 0);
+  TMySqlBinds* row = nullptr;
+  ASSERT_EQ(api.StmtFetch(st, row), 0) << api.mysql_stmt_error(st);
+  EXPECT_EQ(api.mysql_stmt_errno(st), 0);
+  EXPECT_EQ(api.StmtFetch(st, row), 100);
 }
 
 TEST_F(WireStmt, ProcedureCallInPreparedMode) {

@@ -4,6 +4,7 @@
 // bytes), and the server packets the scripted tests send.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,10 +43,22 @@ class SilentListener {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   ~SilentListener() {
-    for (int f : fillers_) ::close(f);
+    for (int f : fillers_)
+      if (f >= 0) ::close(f);
     ::close(fd_);
   }
   int port() const { return port_; }
+  // Lets the next connect in: the fillers go and what they queued is
+  // accepted, so that a connect whose SYN was dropped gets through when the
+  // system retries it (about a second after its first try).
+  void MakeRoom() {
+    for (int& f : fillers_) {
+      if (f >= 0) ::close(f);
+      f = -1;
+    }
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL, 0) | O_NONBLOCK);
+    for (int a; (a = ::accept(fd_, nullptr, nullptr)) >= 0;) ::close(a);
+  }
 
  private:
   int fd_;

@@ -20,6 +20,7 @@ DB=datest
 USER_PW=da_user;    PASSWORD=da_secret
 USER_NOPW=da_nopw
 USER_OLD=da_old;    OLD_PASSWORD=old_secret
+USER_X509=da_x509;  X509_PASSWORD=x509_secret
 
 find_bin() {
   for name in "$@"; do
@@ -72,6 +73,9 @@ make_certs() {
     openssl x509 -req -days 3650 -in "$c/$who.csr" -CA "$c/ca.pem" -CAkey "$c/ca-key.pem" \
       -CAcreateserial -extfile "$c/$who.ext" -out "$c/$who-cert.pem" 2>/dev/null
   done
+  # A CA the server's certificate does not chain to.
+  openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "$subj/CN=Other CA" \
+    -keyout "$c/other-ca-key.pem" -out "$c/other-ca.pem" 2>/dev/null
 }
 
 start_server() {
@@ -123,7 +127,10 @@ CREATE USER '$USER_NOPW'@'%';
 CREATE USER '$USER_NOPW'@'localhost';
 SET @old_hash = OLD_PASSWORD('$OLD_PASSWORD');
 EXECUTE IMMEDIATE CONCAT('CREATE USER ''$USER_OLD''@''%'' IDENTIFIED VIA mysql_old_password USING ''', @old_hash, '''');
+CREATE USER '$USER_X509'@'%' IDENTIFIED BY '$X509_PASSWORD' REQUIRE X509;
+CREATE USER '$USER_X509'@'localhost' IDENTIFIED BY '$X509_PASSWORD' REQUIRE X509;
 GRANT ALL ON *.* TO '$USER_PW'@'%', '$USER_PW'@'localhost', '$USER_NOPW'@'%', '$USER_NOPW'@'localhost', '$USER_OLD'@'%';
+GRANT ALL ON *.* TO '$USER_X509'@'%', '$USER_X509'@'localhost';
 FLUSH PRIVILEGES;
 SQL
 
@@ -140,6 +147,9 @@ DATEST_OLD_PASSWORD=$OLD_PASSWORD
 DATEST_SSL_CA=$dir/certs/ca.pem
 DATEST_SSL_CERT=$dir/certs/client-cert.pem
 DATEST_SSL_KEY=$dir/certs/client-key.pem
+DATEST_SSL_OTHER_CA=$dir/certs/other-ca.pem
+DATEST_X509_USER=$USER_X509
+DATEST_X509_PASSWORD=$X509_PASSWORD
 ENV
 
   # Watchdog: stop the server once the requesting process is gone.

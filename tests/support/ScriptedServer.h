@@ -51,6 +51,9 @@ class ScriptedConnection {
   bool WaitForClose();
   void Close();
   void SetTimeoutMs(int ms) { timeoutMs_ = ms; }
+  int TimeoutMs() const { return timeoutMs_; }
+  // The socket, for a script that layers its own protocol (TLS) over it.
+  int Fd() const { return fd_; }
 
  private:
   int fd_;
@@ -71,7 +74,9 @@ class ScriptedServer {
 
   int port() const { return port_; }
   // Waits for the script; returns its failures (empty when it succeeded).
-  std::string Finish();
+  // The caller must check them: once finished, the destructor reports
+  // nothing.
+  [[nodiscard]] std::string Finish();
 
  private:
   void Run();

@@ -56,6 +56,9 @@ const TestServerInfo* Load() {
   info.sslCa = get("DATEST_SSL_CA");
   info.sslCert = get("DATEST_SSL_CERT");
   info.sslKey = get("DATEST_SSL_KEY");
+  info.sslOtherCa = get("DATEST_SSL_OTHER_CA");
+  info.x509User = get("DATEST_X509_USER");
+  info.x509Password = get("DATEST_X509_PASSWORD");
   if (info.host.empty() || info.port <= 0 || !PortAnswers(info.host, info.port)) return nullptr;
   return &info;
 }

@@ -18,6 +18,8 @@ struct TestServerInfo {
   std::string nopwUser;        // account with an empty password
   std::string oldUser, oldPassword;  // pre-4.1 password account
   std::string sslCa, sslCert, sslKey;
+  std::string sslOtherCa;              // a CA the server's certificate does not chain to
+  std::string x509User, x509Password;  // account that requires a client certificate
 };
 
 // The running server, or null when there is none (or it does not answer).
