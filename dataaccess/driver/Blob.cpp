@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "common/CodePage.h"
 #include "common/Exception.h"
@@ -138,34 +139,50 @@ size_t TBlob::ReadAsAnsi(size_t pos, size_t count, char* dest) const {
 }
 
 // --- TSharedObjectTable ------------------------------------------------------
+//
+// A reference is the slot number (1-based, low 24 bits) and the slot's
+// generation (high 8 bits). A slot's generation moves on whenever its object
+// goes, so that a reference kept after its value was released (a record
+// buffer outliving the records) names nothing rather than the slot's next
+// object.
+
+namespace {
+
+constexpr unsigned kSlotBits = 24;
+constexpr uint32_t kSlotMask = (uint32_t{1} << kSlotBits) - 1;
+
+}  // namespace
 
 TSharedObjectTable::Slot* TSharedObjectTable::SlotOf(TObjectRef ref) {
-  if (ref == 0 || ref > slots_.size() || slots_[ref - 1].refs == 0) return nullptr;
-  return &slots_[ref - 1];
+  return const_cast<Slot*>(static_cast<const TSharedObjectTable*>(this)->SlotOf(ref));
 }
 
 const TSharedObjectTable::Slot* TSharedObjectTable::SlotOf(TObjectRef ref) const {
-  if (ref == 0 || ref > slots_.size() || slots_[ref - 1].refs == 0) return nullptr;
-  return &slots_[ref - 1];
+  const uint32_t number = ref & kSlotMask;
+  if (number == 0 || number > slots_.size()) return nullptr;
+  const Slot& slot = slots_[number - 1];
+  if (slot.refs == 0 || generations_[number - 1] != (ref >> kSlotBits)) return nullptr;
+  return &slot;
 }
 
 TObjectRef TSharedObjectTable::Add(std::shared_ptr<TSharedObject> object) {
   if (!object) throw EAssertionFailed("No object to refer to");
-  TObjectRef ref;
+  uint32_t number;
   if (freeHead_ != 0) {
-    ref = freeHead_;
-    freeHead_ = slots_[ref - 1].nextFree;
+    number = freeHead_;
+    freeHead_ = slots_[number - 1].nextFree;
   } else {
-    if (slots_.size() >= UINT32_MAX - 1) throw std::bad_alloc();
+    if (slots_.size() >= kSlotMask) throw std::bad_alloc();
     slots_.emplace_back();
-    ref = static_cast<TObjectRef>(slots_.size());
+    if (generations_.size() < slots_.size()) generations_.push_back(0);
+    number = static_cast<uint32_t>(slots_.size());
   }
-  Slot& slot = slots_[ref - 1];
+  Slot& slot = slots_[number - 1];
   slot.object = std::move(object);
   slot.refs = 1;
   slot.nextFree = 0;
   ++live_;
-  return ref;
+  return (static_cast<uint32_t>(generations_[number - 1]) << kSlotBits) | number;
 }
 
 void TSharedObjectTable::AddRef(TObjectRef ref) {
@@ -179,8 +196,10 @@ bool TSharedObjectTable::Release(TObjectRef ref) {
   if (!slot) throw EAssertionFailed("Invalid object reference");
   if (--slot->refs > 0) return false;
   std::shared_ptr<TSharedObject> last = std::move(slot->object);
+  const uint32_t number = ref & kSlotMask;
+  ++generations_[number - 1];
   slot->nextFree = freeHead_;
-  freeHead_ = ref;
+  freeHead_ = number;
   --live_;
   return true;  // `last` lets the object go after the table is consistent
 }
@@ -203,6 +222,9 @@ uint32_t TSharedObjectTable::RefCount(TObjectRef ref) const {
 void TSharedObjectTable::Clear() {
   std::vector<Slot> old;
   old.swap(slots_);
+  // The generations stay (one byte a slot): references handed out before
+  // must not name the objects added after.
+  for (uint8_t& g : generations_) ++g;
   freeHead_ = 0;
   live_ = 0;
 }

@@ -92,7 +92,9 @@ class TVariantObject : public TSharedObject {
   Variant value;
 };
 
-// A reference to a shared object as a record holds it; 0 is none.
+// A reference to a shared object as a record holds it; 0 is none. It
+// carries its slot's generation: once the object is gone the reference
+// names nothing, even after the slot holds another object.
 using TObjectRef = uint32_t;
 
 // The store's table of shared objects. Each entry counts the record
@@ -104,7 +106,8 @@ class TSharedObjectTable {
   TSharedObjectTable(const TSharedObjectTable&) = delete;
   TSharedObjectTable& operator=(const TSharedObjectTable&) = delete;
 
-  // A new entry with one record reference.
+  // A new entry with one record reference. Raises std::bad_alloc beyond
+  // 16 777 215 live entries.
   TObjectRef Add(std::shared_ptr<TSharedObject> object);
   // One more record reference. An unknown reference raises EAssertionFailed.
   void AddRef(TObjectRef ref);
@@ -130,6 +133,7 @@ class TSharedObjectTable {
   const Slot* SlotOf(TObjectRef ref) const;
 
   std::vector<Slot> slots_;
+  std::vector<uint8_t> generations_;  // per slot; kept by Clear
   uint32_t freeHead_ = 0;  // 1-based slot number, 0 for none
   size_t live_ = 0;
 };

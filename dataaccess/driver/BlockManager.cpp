@@ -27,15 +27,17 @@ TItemHeader* TBlockManager::ItemAt(TBlockHeader* block, size_t index) const {
   return reinterpret_cast<TItemHeader*>(reinterpret_cast<char*>(block) + kBlockHeaderSize + index * itemStride_);
 }
 
-TBlockHeader* TBlockManager::AllocBlock(uint16_t itemCount) {
+TBlockHeader* TBlockManager::AllocBlock(size_t itemCount) {
   if (itemCount == 0) throw EAssertionFailed("A block needs at least one item");
+  // The counts in the header are 16-bit: a larger block could not be walked.
+  if (itemCount > kMaxItemCount) throw EAssertionFailed("A block holds at most 65535 items");
   if (itemStride_ == 0) SetRecordSize(recordSize_);
   const size_t bytes = kBlockHeaderSize + itemCount * itemStride_;
   void* memory = ::operator new(bytes);
   std::memset(memory, 0, bytes);
   auto* block = static_cast<TBlockHeader*>(memory);
-  block->itemCount = itemCount;
-  block->usedItems = itemCount;
+  block->itemCount = static_cast<uint16_t>(itemCount);
+  block->usedItems = static_cast<uint16_t>(itemCount);
   block->prev = nullptr;
   block->next = firstBlock_;
   if (firstBlock_) firstBlock_->prev = block;
@@ -78,7 +80,16 @@ void TBlockManager::FreeBlock(TBlockHeader* block) {
 }
 
 void TBlockManager::FreeAllBlocks() {
-  while (firstBlock_) Release(firstBlock_);
+  // Oldest first: the newest block (usually nearest the top of the system
+  // heap) goes last, so that the allocator gives memory back in one piece
+  // rather than once per block.
+  TBlockHeader* block = firstBlock_;
+  while (block && block->next) block = block->next;
+  while (block) {
+    TBlockHeader* newer = block->prev;
+    Release(block);
+    block = newer;
+  }
   freeFirst_ = nullptr;
 }
 

@@ -56,9 +56,13 @@ class TBlockManager {
   // Bytes between the starts of two items of a block.
   size_t ItemStride() const { return itemStride_; }
 
-  // A block of `itemCount` (> 0) items, all in use, records zero-filled,
-  // linked first in the block list. Raises std::bad_alloc.
-  TBlockHeader* AllocBlock(uint16_t itemCount);
+  // The most items a block can count (its header keeps 16-bit counts).
+  static constexpr size_t kMaxItemCount = UINT16_MAX;
+
+  // A block of `itemCount` items, all in use, records zero-filled, linked
+  // first in the block list. A count of 0 or above kMaxItemCount raises
+  // EAssertionFailed; memory exhaustion std::bad_alloc.
+  TBlockHeader* AllocBlock(size_t itemCount);
   // Unlinks and releases a block; its items on the free list leave it.
   void FreeBlock(TBlockHeader* block);
   void FreeAllBlocks();

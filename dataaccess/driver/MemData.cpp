@@ -11,6 +11,7 @@
 #include "common/DateTime.h"
 #include "common/Format.h"
 #include "common/Unaligned.h"
+#include "driver/BcdText.h"
 
 namespace da {
 namespace {
@@ -44,21 +45,6 @@ void TrimBlanks(std::u16string& s) {
   throw EAssertionFailed(Format("The buffer is too small for field %s", {f.Name()}));
 }
 
-// The 34-byte packed decimal: precision, sign (bit 7) and scale (bits 0-5),
-// then 32 bytes of two digits each, high nibble first.
-double FmtBcdToDouble(const uint8_t* bcd) {
-  unsigned precision = bcd[0] > 64 ? 64 : bcd[0];
-  unsigned scale = bcd[1] & 0x3F;
-  double value = 0;
-  for (unsigned i = 0; i < precision; ++i) {
-    uint8_t b = bcd[2 + i / 2];
-    value = value * 10 + ((i % 2 == 0) ? (b >> 4) : (b & 0x0F));
-  }
-  value /= std::pow(10.0, scale);
-  return (bcd[1] & 0x80) ? -value : value;
-}
-
-constexpr size_t kFmtBcdSize = 34;
 
 }  // namespace
 
@@ -211,6 +197,14 @@ const TFieldDesc& TData::CheckField(int fieldNo) const {
   return fields_[fieldNo - 1];
 }
 
+const TFieldDesc& TData::CheckDataField(int fieldNo) const {
+  const TFieldDesc& f = CheckField(fieldNo);
+  // Calculated and lookup values lie after RecordSize: stored records and
+  // plain record buffers have no room for them.
+  if (!f.IsDataField()) throw EAssertionFailed(Format("Field %s is not stored in the record", {f.Name()}));
+  return f;
+}
+
 uint32_t TData::ReadRef(const uint8_t* rec, const TFieldDesc& f) { return LoadUnaligned<uint32_t>(rec + f.Offset()); }
 
 void TData::WriteRef(uint8_t* rec, const TFieldDesc& f, uint32_t ref) { StoreUnaligned<uint32_t>(rec + f.Offset(), ref); }
@@ -287,7 +281,7 @@ size_t TData::ReadWideText(const TFieldDesc& f, const char16_t* src, size_t srcL
 }
 
 void TData::ReadFieldValue(int fieldNo, uint8_t* recBuf, void* dest, size_t destSize, bool& isBlank) const {
-  const TFieldDesc& f = CheckField(fieldNo);
+  const TFieldDesc& f = CheckDataField(fieldNo);
   isBlank = GetNull(fieldNo, recBuf);
   if (!dest) return;
   if (isBlank && (f.IsObject() || f.IsExt())) return;
@@ -375,7 +369,7 @@ void TData::ReadFieldValue(int fieldNo, uint8_t* recBuf, void* dest, size_t dest
 }
 
 Variant TData::GetFieldAsVariant(int fieldNo, uint8_t* recBuf) const {
-  const TFieldDesc& f = CheckField(fieldNo);
+  const TFieldDesc& f = CheckDataField(fieldNo);
   if (GetNull(fieldNo, recBuf)) return Variant::Null();
   const uint8_t* src = recBuf + f.Offset();
   switch (f.DataType()) {
@@ -474,7 +468,7 @@ Variant TData::GetFieldAsVariant(int fieldNo, uint8_t* recBuf) const {
 // --- TData: writing ----------------------------------------------------------
 
 void TData::PutField(int fieldNo, uint8_t* recBuf, const void* source, size_t sourceSize, bool raw) {
-  const TFieldDesc& f = CheckField(fieldNo);
+  const TFieldDesc& f = CheckDataField(fieldNo);
   uint8_t* dst = recBuf + f.Offset();
   const auto* src = static_cast<const uint8_t*>(source);
   auto need = [&](size_t n) {
@@ -584,7 +578,7 @@ void TData::ReleaseExt(const TFieldDesc& f, uint8_t* record) {
 }
 
 void TData::PutExtString(int fieldNo, uint8_t* record, std::string_view text, bool trimTrailingBlanks) {
-  const TFieldDesc& f = CheckField(fieldNo);
+  const TFieldDesc& f = CheckDataField(fieldNo);
   if (f.DataType() != dtExtString) throw EAssertionFailed(Format("Field %s is not an ext string", {f.Name()}));
   if (trimTrailingBlanks)
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
@@ -594,7 +588,7 @@ void TData::PutExtString(int fieldNo, uint8_t* record, std::string_view text, bo
 }
 
 void TData::PutExtWideString(int fieldNo, uint8_t* record, std::u16string_view text, bool trimTrailingBlanks) {
-  const TFieldDesc& f = CheckField(fieldNo);
+  const TFieldDesc& f = CheckDataField(fieldNo);
   if (f.DataType() != dtExtWideString)
     throw EAssertionFailed(Format("Field %s is not an ext wide string", {f.Name()}));
   if (trimTrailingBlanks)
@@ -605,7 +599,7 @@ void TData::PutExtWideString(int fieldNo, uint8_t* record, std::u16string_view t
 }
 
 void TData::PutExtVarBytes(int fieldNo, uint8_t* record, const void* bytes, uint16_t length) {
-  const TFieldDesc& f = CheckField(fieldNo);
+  const TFieldDesc& f = CheckDataField(fieldNo);
   if (f.DataType() != dtExtVarBytes) throw EAssertionFailed(Format("Field %s is not an ext var-bytes", {f.Name()}));
   ReleaseExt(f, record);
   if (length != 0) {
@@ -618,8 +612,28 @@ void TData::PutExtVarBytes(int fieldNo, uint8_t* record, const void* bytes, uint
   record[dataSize_ + static_cast<size_t>(fieldNo) - 1] = 0;
 }
 
+void TData::PutBCDText(int fieldNo, uint8_t* record, std::string_view text) {
+  const TFieldDesc& f = CheckDataField(fieldNo);
+  if (f.DataType() != dtBCD) throw EAssertionFailed(Format("Field %s is not a BCD field", {f.Name()}));
+  int64_t scaled = 0;
+  if (!TextToCurrency(text, scaled)) throw EConvertError(Format("'%s' is not a valid BCD value", {text}));
+  StoreUnaligned<int64_t>(record + f.Offset(), scaled);
+  record[dataSize_ + static_cast<size_t>(fieldNo) - 1] = 0;
+}
+
+void TData::PutFmtBCDText(int fieldNo, uint8_t* record, std::string_view text) {
+  const TFieldDesc& f = CheckDataField(fieldNo);
+  if (f.DataType() != dtFmtBCD || f.Size() < kFmtBcdSize)
+    throw EAssertionFailed(Format("Field %s is not a FmtBCD field", {f.Name()}));
+  uint8_t bcd[kFmtBcdSize];
+  if (!TextToFmtBcd(text, f.Length(), f.Scale(), bcd))
+    throw EConvertError(Format("'%s' is not a valid BCD value", {text}));
+  std::memcpy(record + f.Offset(), bcd, kFmtBcdSize);
+  record[dataSize_ + static_cast<size_t>(fieldNo) - 1] = 0;
+}
+
 TBlob& TData::CreateBlob(int fieldNo, uint8_t* record) {
-  const TFieldDesc& f = CheckField(fieldNo);
+  const TFieldDesc& f = CheckDataField(fieldNo);
   if (!f.IsBlob()) throw EAssertionFailed(Format("Field %s is not a blob", {f.Name()}));
   auto blob = std::make_shared<TBlob>(f.DataType() == dtWideMemo);
   TBlob& result = *blob;
@@ -632,12 +646,12 @@ TBlob& TData::CreateBlob(int fieldNo, uint8_t* record) {
 
 TBlob* TData::GetBlob(int fieldNo, const uint8_t* recBuf) const {
   const TFieldDesc& f = CheckField(fieldNo);
-  if (!f.IsBlob()) return nullptr;
+  if (!f.IsBlob() || !f.IsDataField()) return nullptr;
   return dynamic_cast<TBlob*>(objects_.Get(ReadRef(recBuf, f)));
 }
 
 void TData::PutVariant(int fieldNo, uint8_t* record, const Variant& value) {
-  const TFieldDesc& f = CheckField(fieldNo);
+  const TFieldDesc& f = CheckDataField(fieldNo);
   if (f.DataType() != dtVariant) throw EAssertionFailed(Format("Field %s is not a variant", {f.Name()}));
   const TObjectRef old = ReadRef(record, f);
   WriteRef(record, f, objects_.Add(std::make_shared<TVariantObject>(value)));
@@ -732,6 +746,7 @@ void TMemData::InitData() {
   bof_ = eof_ = true;
   recordCount_ = 0;
   recNoOffset_ = 0;
+  releasedCount_ = 0;
   blocks_.ClearFreeList();
   InvalidateRecNoCache();
   refreshCounter_ = NextRefreshCounter();
@@ -785,7 +800,7 @@ void TMemData::AppendBlock(TBlockHeader* block, int usedCount) {
     blocks_.FreeBlock(block);
     return;
   }
-  int order = last_ ? last_->order + 1 : 1 - recNoOffset_;
+  int order = last_ ? last_->order + 1 : 1 + releasedCount_ - recNoOffset_;
   for (int i = 0; i < usedCount; ++i) {
     TItemHeader* item = blocks_.ItemAt(block, static_cast<size_t>(i));
     Link(item, true);
@@ -817,11 +832,67 @@ void TMemData::PrependBlock(TBlockHeader* block, int usedCount) {
 TItemHeader* TMemData::AppendRecord(const uint8_t* recBuf) {
   TItemHeader* item = blocks_.AllocItem();
   blocks_.PutRecord(recBuf, item);
-  item->order = last_ ? last_->order + 1 : 1 - recNoOffset_;
+  item->order = last_ ? last_->order + 1 : 1 + releasedCount_ - recNoOffset_;
   Link(item, true);
   ++recordCount_;
   InvalidateRecNoCache();
   return item;
+}
+
+TBlockHeader* TMemData::ReleaseRecordsForReuse(size_t itemCount) {
+  // The values go first: heap items and blobs the records refer to are
+  // released one by one, since the heap itself stays in use.
+  for (TItemHeader* item = first_; item; item = item->next) FreeComplexFields(TBlockManager::RecordOf(item), true);
+  if (last_) releasedCount_ = last_->order + recNoOffset_;
+  first_ = last_ = current_ = nullptr;
+  recordCount_ = 0;
+  InvalidateRecNoCache();
+  // Before the first of the records to come, not at the end of them all.
+  bof_ = true;
+  eof_ = false;
+
+  TBlockHeader* block = blocks_.FirstBlock();
+  if (blocks_.BlockCount() != 1 || block->itemCount != itemCount) {
+    blocks_.FreeAllBlocks();
+    return nullptr;
+  }
+  blocks_.ClearFreeList();
+  for (size_t i = 0; i < itemCount; ++i) {
+    TItemHeader* item = blocks_.ItemAt(block, i);
+    std::memset(item, 0, blocks_.ItemStride());
+    item->block = block;
+    item->allocMark = kItemUsed;
+    item->updateAction = kUpdateActionNone;
+  }
+  block->usedItems = block->itemCount;
+  return block;
+}
+
+void TMemData::MergeSorted(TItemHeader* firstAdded) {
+  if (sortColumns_.empty() || !firstAdded) return;
+  std::vector<TItemHeader*> items;
+  items.reserve(static_cast<size_t>(recordCount_));
+  size_t split = 0;
+  for (TItemHeader* item = first_; item; item = item->next) {
+    if (item == firstAdded) split = items.size();
+    items.push_back(item);
+  }
+  auto less = [this](const TItemHeader* a, const TItemHeader* b) {
+    return CompareRecords(*this, sortColumns_, TBlockManager::RecordOf(a), TBlockManager::RecordOf(b)) < 0;
+  };
+  // The records already stored are in order: only the new ones are sorted.
+  std::stable_sort(items.begin() + static_cast<std::ptrdiff_t>(split), items.end(), less);
+  std::inplace_merge(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(split), items.end(), less);
+  const int firstOrder = first_->order;
+  first_ = last_ = nullptr;
+  int order = firstOrder;
+  for (TItemHeader* item : items) {
+    const uint8_t state = item->filterState;
+    Link(item, true);
+    item->filterState = state;
+    item->order = order++;
+  }
+  InvalidateRecNoCache();
 }
 
 // --- TMemData: navigation ----------------------------------------------------

@@ -181,7 +181,8 @@ class TData {
   static void FreeRecBuf(TRecBuf& buf) { buf.reset(); }
 
   // --- Field access on a record or record buffer. A field number outside
-  // 1 .. FieldCount raises EAssertionFailed.
+  // 1 .. FieldCount raises EAssertionFailed; so does a calculated or lookup
+  // field for every access to a value (only its null flag is in the record).
   // Null flag; a blob field without data counts as null (and gets its flag).
   bool GetNull(int fieldNo, uint8_t* recBuf) const;
   // Writes the flag; setting a blob field null clears the blob's data.
@@ -211,6 +212,12 @@ class TData {
   void PutExtString(int fieldNo, uint8_t* record, std::string_view text, bool trimTrailingBlanks = false);
   void PutExtWideString(int fieldNo, uint8_t* record, std::u16string_view text, bool trimTrailingBlanks = false);
   void PutExtVarBytes(int fieldNo, uint8_t* record, const void* bytes, uint16_t length);
+  // A dtBCD (dtFmtBCD) value from decimal text with "." (the FmtBCD value
+  // to the field's Length digits and Scale decimals). Text that is no
+  // number, or does not fit, raises EConvertError "'%s' is not a valid BCD
+  // value".
+  void PutBCDText(int fieldNo, uint8_t* record, std::string_view text);
+  void PutFmtBCDText(int fieldNo, uint8_t* record, std::string_view text);
   // A new blob for a blob field (UTF-16 for dtWideMemo) referenced by the
   // record; the store owns it through its object table.
   TBlob& CreateBlob(int fieldNo, uint8_t* record);
@@ -232,6 +239,10 @@ class TData {
   void SetTrimFixedChar(bool v) { trimFixedChar_ = v; }
   bool TrimVarChar() const { return trimVarChar_; }
   void SetTrimVarChar(bool v) { trimVarChar_ = v; }
+  // Whether the field's text loses its trailing blanks (TrimFixedChar for
+  // a Fixed field, TrimVarChar otherwise). Ext strings are trimmed when
+  // stored: pass this to PutExtString.
+  bool TrimsBlanks(const TFieldDesc& f) const { return f.Fixed() ? trimFixedChar_ : trimVarChar_; }
   // A bare LF reads as CR LF.
   bool ConvertEOL() const { return convertEOL_; }
   void SetConvertEOL(bool v) { convertEOL_ = v; }
@@ -259,6 +270,9 @@ class TData {
   virtual void LayoutChanged() {}
 
   const TFieldDesc& CheckField(int fieldNo) const;
+  // As CheckField, and the field must be a data field (its value lives in
+  // the record); calculated and lookup fields raise EAssertionFailed.
+  const TFieldDesc& CheckDataField(int fieldNo) const;
   static uint32_t ReadRef(const uint8_t* rec, const TFieldDesc& f);
   static void WriteRef(uint8_t* rec, const TFieldDesc& f, uint32_t ref);
 
@@ -266,7 +280,6 @@ class TData {
   void ReleaseExt(const TFieldDesc& f, uint8_t* record);
   size_t ReadText(const TFieldDesc& f, const char* src, size_t srcLen, char* dest, size_t destSize) const;
   size_t ReadWideText(const TFieldDesc& f, const char16_t* src, size_t srcLen, char16_t* dest, size_t destChars) const;
-  bool TrimsBlanks(const TFieldDesc& f) const { return f.Fixed() ? trimFixedChar_ : trimVarChar_; }
 
   TFieldDescs fields_;
   std::unique_ptr<TStringHeap> heap_;
@@ -301,7 +314,8 @@ class TMemData : public TData {
   virtual void StepPriorRecord(uint8_t* recBuf);
   // Copies the current record into `recBuf`; nothing without one.
   void GetRecord(uint8_t* recBuf);
-  int RecordCount() const { return recordCount_; }
+  // Records read so far (with those released by forward-only reading).
+  int RecordCount() const { return recordCount_ + releasedCount_; }
   // The current record's number (0 without one).
   int RecNo() const;
   // Makes record `n` current, walking from the nearest known position and
@@ -323,6 +337,24 @@ class TMemData : public TData {
   // One record copied from `recBuf` at the end of the list. The heap items,
   // blobs and variants the buffer refers to now belong to the stored record.
   TItemHeader* AppendRecord(const uint8_t* recBuf);
+
+  // Forward-only reading keeps one block: this releases every stored
+  // record (its heap strings, blobs and variants first) and answers the
+  // store's only block, items zeroed and in use, for refilling when it has
+  // `itemCount` items; otherwise all blocks are freed and null is answered.
+  // Record numbers go on after the released records and RecordCount keeps
+  // counting them.
+  TBlockHeader* ReleaseRecordsForReuse(size_t itemCount);
+  // Keeps the sort order after records were appended at the end: the items
+  // from `firstAdded` to the last are sorted and merged into the (sorted)
+  // items before them, and all are numbered again. Nothing without a sort
+  // order.
+  void MergeSorted(TItemHeader* firstAdded);
+
+  // Whether records can go while the store is open (forward-only reading
+  // reuses its block), so that a reader must hold its own references to
+  // the current record's heap strings and blobs.
+  virtual bool ReleasesRecordsWhileOpen() const { return false; }
 
   TItemHeader* FirstItem() const { return first_; }
   TItemHeader* LastItem() const { return last_; }
@@ -364,6 +396,7 @@ class TMemData : public TData {
   bool eof_ = true;
   int recordCount_ = 0;
   int recNoOffset_ = 0;
+  int releasedCount_ = 0;  // records released by forward-only reading
   std::vector<TItemHeader*> recNoCache_;  // item of record n at n - 1; empty when not built
   std::string indexFieldNames_;
   std::vector<TSortColumn> sortColumns_;

@@ -143,6 +143,9 @@ std::vector<TSortColumn> ParseSortOrder(std::string_view order, const TFieldDesc
 
     TSortColumn column;
     column.field = &fields.FieldByName(name);
+    // Calculated and lookup values are not in the stored records.
+    if (!column.field->IsDataField())
+      DatabaseError(Format("Field %s is not stored in the records and cannot order them", {name}));
     column.sortType = defaultSortType;
     rest = TrimView(rest);
     while (!rest.empty()) {

@@ -9,10 +9,13 @@ namespace da {
 namespace {
 
 // References: small items are (page << 14) | offset of their data in the
-// page; large items have the top bit set and their slot number below it.
+// page; large items have the top bit set, their slot's generation in the
+// next 8 bits and the slot number below.
 constexpr uint32_t kLargeBit = 0x80000000u;
 constexpr unsigned kOffsetBits = 14;
 constexpr uint32_t kOffsetMask = (1u << kOffsetBits) - 1;
+constexpr unsigned kSlotBits = 23;
+constexpr uint32_t kSlotMask = (1u << kSlotBits) - 1;
 static_assert(TStringHeap::kPageSize == (size_t{1} << kOffsetBits));
 
 uint32_t ReadU32(const char* p) {
@@ -61,15 +64,30 @@ bool TStringHeap::Empty() const {
   return pages_.empty() && largeCount_ == 0;
 }
 
+// Data offsets in a page are even (pages start items at 4, items are 6
+// plus a multiple of 8 bytes): one bit per even offset marks item starts.
+bool TStringHeap::IsItemStart(size_t page, size_t offset) const {
+  const size_t bit = offset / 2;
+  return (starts_[page][bit / 64] >> (bit % 64)) & 1u;
+}
+
+void TStringHeap::MarkItemStart(size_t page, size_t offset) {
+  const size_t bit = offset / 2;
+  starts_[page][bit / 64] |= uint64_t{1} << (bit % 64);
+}
+
 char* TStringHeap::Header(THeapRef ref) const {
   if (ref == 0) return nullptr;
   if (ref & kLargeBit) {
-    uint32_t slot = ref & ~kLargeBit;
-    return slot < large_.size() ? large_[slot] : nullptr;
+    const uint32_t slot = ref & kSlotMask;
+    if (slot >= large_.size() || largeGen_[slot] != ((ref & ~kLargeBit) >> kSlotBits)) return nullptr;
+    return large_[slot];
   }
-  size_t page = ref >> kOffsetBits;
-  size_t offset = ref & kOffsetMask;
-  if (page >= pages_.size() || offset < kPageLink + kItemHeader) return nullptr;
+  const size_t page = ref >> kOffsetBits;
+  const size_t offset = ref & kOffsetMask;
+  // Only the start of an item carved from a page names one.
+  if (page >= pages_.size() || offset < kPageLink + kItemHeader || offset % 2 != 0 || !IsItemStart(page, offset))
+    return nullptr;
   return pages_[page].get() + offset - kItemHeader;
 }
 
@@ -79,11 +97,24 @@ char* TStringHeap::CheckedHeader(THeapRef ref, const char* failure) const {
   return h;
 }
 
+char* TStringHeap::LiveHeader(THeapRef ref) const {
+  char* h = Header(ref);
+  // A free item's data holds the free list's link, not a value.
+  if (!h || ReadU16(h + 4) <= kMarkFree) throw EAssertionFailed("Invalid string heap reference");
+  return h;
+}
+
 void TStringHeap::NewPage() {
   if (pages_.size() >= kMaxPages) throw std::bad_alloc();
   PagePtr page(static_cast<char*>(::operator new(kPageSize)));
   WriteU32(page.get(), static_cast<uint32_t>(pages_.size()));  // 1-based number of the previous page
-  pages_.push_back(std::move(page));
+  starts_.emplace_back(new uint64_t[kStartWords]());
+  try {
+    pages_.push_back(std::move(page));
+  } catch (...) {
+    starts_.pop_back();
+    throw;
+  }
   pagePos_ = kPageLink;
 }
 
@@ -112,6 +143,7 @@ THeapRef TStringHeap::AllocSmall(size_t size) {
       if (restClass > kClassCount) restClass = kClassCount;
       char* h = pages_.back().get() + pagePos_;
       WriteU32(h, restClass * 8);
+      MarkItemStart(pages_.size() - 1, pagePos_ + kItemHeader);
       PushFree(restClass, static_cast<THeapRef>(((pages_.size() - 1) << kOffsetBits) | (pagePos_ + kItemHeader)));
     }
     NewPage();
@@ -130,12 +162,13 @@ THeapRef TStringHeap::AllocSmall(size_t size) {
   }
   WriteU32(page + itemPos, itemSize);
   WriteU16(page + itemPos + 4, kMarkOneRef);
+  MarkItemStart(pages_.size() - 1, itemPos + kItemHeader);
   return static_cast<THeapRef>(((pages_.size() - 1) << kOffsetBits) | (itemPos + kItemHeader));
 }
 
 THeapRef TStringHeap::AllocLarge(size_t size) {
   if (size > UINT32_MAX - kItemHeader) throw std::bad_alloc();
-  if (freeLargeSlots_.empty() && large_.size() >= (kLargeBit - 1)) throw std::bad_alloc();
+  if (freeLargeSlots_.empty() && large_.size() >= kSlotMask) throw std::bad_alloc();
   char* h = static_cast<char*>(::operator new(kItemHeader + size));
   WriteU32(h, static_cast<uint32_t>(size));
   WriteU16(h + 4, kMarkOneRef);
@@ -146,7 +179,9 @@ THeapRef TStringHeap::AllocLarge(size_t size) {
     large_[slot] = h;
   } else {
     try {
+      largeGen_.reserve(large_.size() + 1);
       large_.push_back(h);
+      largeGen_.push_back(0);
     } catch (...) {
       ::operator delete(h);
       throw;
@@ -154,7 +189,7 @@ THeapRef TStringHeap::AllocLarge(size_t size) {
     slot = static_cast<uint32_t>(large_.size() - 1);
   }
   ++largeCount_;
-  return slot | kLargeBit;
+  return kLargeBit | (static_cast<uint32_t>(largeGen_[slot]) << kSlotBits) | slot;
 }
 
 THeapRef TStringHeap::NewBuf(size_t size) {
@@ -162,11 +197,19 @@ THeapRef TStringHeap::NewBuf(size_t size) {
   return size <= kMaxSmall ? AllocSmall(size) : AllocLarge(size);
 }
 
+char* TStringHeap::NewItem(size_t size, THeapRef& ref) {
+  MaybeLock lock(mutex_, threadSafe_);
+  ref = size <= kMaxSmall ? AllocSmall(size) : AllocLarge(size);
+  // Just made: no need to check the reference.
+  if (ref & kLargeBit) return large_[ref & kSlotMask] + kItemHeader;
+  return pages_[ref >> kOffsetBits].get() + (ref & kOffsetMask);
+}
+
 THeapRef TStringHeap::AllocStr(std::string_view text, bool trimTrailingBlanks) {
   if (trimTrailingBlanks)
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  THeapRef ref = NewBuf(text.size() + 1);
-  char* d = Data(ref);
+  THeapRef ref;
+  char* d = NewItem(text.size() + 1, ref);
   std::memcpy(d, text.data(), text.size());
   d[text.size()] = '\0';
   return ref;
@@ -176,8 +219,8 @@ THeapRef TStringHeap::AllocWideStr(std::u16string_view text, bool trimTrailingBl
   if (trimTrailingBlanks)
     while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
   const size_t bytes = text.size() * 2;
-  THeapRef ref = NewBuf(bytes + 2);
-  char* d = Data(ref);
+  THeapRef ref;
+  char* d = NewItem(bytes + 2, ref);
   std::memcpy(d, text.data(), bytes);
   d[bytes] = d[bytes + 1] = '\0';
   return ref;
@@ -198,8 +241,10 @@ void TStringHeap::DisposeBuf(THeapRef ref) {
   // The size tells the kinds apart; it must agree with the reference.
   if (ClassOf(size) > kClassCount) {
     if (!large) throw EAssertionFailed("DisposeBuf failed");
-    large_[ref & ~kLargeBit] = nullptr;
-    freeLargeSlots_.push_back(ref & ~kLargeBit);
+    const uint32_t slot = ref & kSlotMask;
+    large_[slot] = nullptr;
+    ++largeGen_[slot];  // the reference names nothing from now on
+    freeLargeSlots_.push_back(slot);
     --largeCount_;
     ::operator delete(h);
     return;
@@ -219,12 +264,18 @@ void TStringHeap::AddReference(THeapRef ref) {
 
 char* TStringHeap::Data(THeapRef ref) const {
   MaybeLock lock(mutex_, threadSafe_);
-  return CheckedHeader(ref, "Invalid string heap reference") + kItemHeader;
+  return LiveHeader(ref) + kItemHeader;
 }
 
 size_t TStringHeap::ItemSize(THeapRef ref) const {
   MaybeLock lock(mutex_, threadSafe_);
-  return ReadU32(CheckedHeader(ref, "Invalid string heap reference"));
+  return ReadU32(LiveHeader(ref));
+}
+
+bool TStringHeap::IsLive(THeapRef ref) const {
+  MaybeLock lock(mutex_, threadSafe_);
+  const char* h = Header(ref);
+  return h && ReadU16(h + 4) > kMarkFree;
 }
 
 uint16_t TStringHeap::RefMark(THeapRef ref) const {
@@ -235,6 +286,7 @@ uint16_t TStringHeap::RefMark(THeapRef ref) const {
 void TStringHeap::Clear() {
   MaybeLock lock(mutex_, threadSafe_);
   std::vector<PagePtr>().swap(pages_);
+  std::vector<std::unique_ptr<uint64_t[]>>().swap(starts_);
   pagePos_ = kPageSize;
   for (THeapRef& head : freeLists_) head = 0;
 }

@@ -57,12 +57,15 @@ class TStringHeap {
   void AddReference(THeapRef ref);
 
   // The item's bytes and its size as the header holds it. REQUIRES a
-  // reference to an item of this heap (anything else raises
-  // EAssertionFailed). The pointer stays good until the item is freed or
-  // the heap cleared.
+  // reference to a live item of this heap: anything else (a position that
+  // is not the start of an item, a freed item, a large item whose slot was
+  // reused) raises EAssertionFailed. The pointer stays good until the item
+  // is freed or the heap cleared.
   char* Data(THeapRef ref) const;
   size_t ItemSize(THeapRef ref) const;
   uint16_t RefMark(THeapRef ref) const;
+  // Whether `ref` names a live item (the checks of Data, without raising).
+  bool IsLive(THeapRef ref) const;
 
   // Releases every page at once and resets the free lists. Individual
   // large allocations stay (records may still refer to them); they go with
@@ -84,18 +87,27 @@ class TStringHeap {
   };
   using PagePtr = std::unique_ptr<char, Page>;
 
+  // NewBuf, answering the new item's bytes as well.
+  char* NewItem(size_t size, THeapRef& ref);
   THeapRef AllocSmall(size_t size);
   THeapRef AllocLarge(size_t size);
   void NewPage();
   // The item's header, or null when `ref` names no item of this heap.
   char* Header(THeapRef ref) const;
   char* CheckedHeader(THeapRef ref, const char* failure) const;
+  // The header of a live item; raises EAssertionFailed otherwise.
+  char* LiveHeader(THeapRef ref) const;
+  bool IsItemStart(size_t page, size_t offset) const;
+  void MarkItemStart(size_t page, size_t offset);
   void PushFree(unsigned cls, THeapRef ref);
 
+  static constexpr size_t kStartWords = kPageSize / 2 / 64;
   std::vector<PagePtr> pages_;
+  std::vector<std::unique_ptr<uint64_t[]>> starts_;  // per page: item starts, one bit per even offset
   size_t pagePos_ = kPageSize;  // carving position in the last page
   THeapRef freeLists_[kClassCount + 1] = {};
   std::vector<char*> large_;            // owned; null where freed
+  std::vector<uint8_t> largeGen_;       // per slot; moves on when the slot is freed
   std::vector<uint32_t> freeLargeSlots_;
   size_t largeCount_ = 0;
 

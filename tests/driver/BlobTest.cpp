@@ -147,8 +147,19 @@ TEST(BlobTest, SharedObjectTableCountsRecordReferences) {
   EXPECT_THROW(table.AddRef(0), EAssertionFailed);
 
   TObjectRef again = table.Add(std::make_shared<TVariantObject>(Variant(int32_t{5})));
-  EXPECT_EQ(again, ref);  // the slot is reused
+  // The slot is reused, but the released reference does not name its new
+  // object: a stale holder can neither read nor release it.
+  EXPECT_NE(again, ref);
+  EXPECT_EQ(table.Get(ref), nullptr);
+  EXPECT_THROW(table.Release(ref), EAssertionFailed);
+  EXPECT_EQ(table.RefCount(again), 1u);
   EXPECT_EQ(table.LiveCount(), 1u);
+
+  // After Clear no earlier reference names a new object either.
+  table.Clear();
+  TObjectRef third = table.Add(std::make_shared<TBlob>());
+  EXPECT_NE(third, again);
+  EXPECT_EQ(table.Get(again), nullptr);
 }
 
 }  // namespace
