@@ -20,6 +20,7 @@ QPixmap Picture(TPicture picture) {
   switch (picture) {
     case picLogo: return Load("logo.png");
     case picCheckMark: return Load("checkmark.png");
+    case picIcon: return Load("icon.png");
   }
   return {};
 }

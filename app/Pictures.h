@@ -10,6 +10,7 @@ namespace app {
 enum TPicture {
   picLogo,       // 60 x 48, orange on transparent
   picCheckMark,  // 48 x 48, green check mark
+  picIcon,       // 64 x 64, the program's icon: the logo on a grey tile
 };
 
 enum TGlyph {

@@ -2,11 +2,21 @@
 
 #include "AppInfo.h"
 #include "Pictures.h"
+#include "ScheduleOverview.h"
+#include "Scheduling.h"
+#include "StoreDiscovery.h"
 #include "WinToolkit.h"
 #include "WindowFont.h"
+#include "common/Component.h"
+#include "components/MyAccess.h"
 
 namespace app {
 namespace {
+
+// The discovery status: "Nenhum" while there is no usable store list, and
+// any other value once discovery has begun to build one.
+constexpr const char* kNoDiscovery = "Nenhum";
+constexpr const char* kDiscovering = "Lista";
 
 constexpr int kClientWidth = 566;
 constexpr int kClientHeight = 393;
@@ -78,7 +88,21 @@ QString RoundingHelpText() {
       "ficará a 1,33€. Mas se o preço for 1,337€ ficará a 1,34€");
 }
 
-Tmain::Tmain(QWidget* parent) : TcsEZForm(parent) {
+QString IdentityUnreadableText() {
+  return QStringLiteral(
+      "Não foi possível ler a identificação desta instalação (nome da empresa e número de série). "
+      "Nenhuma base de dados foi consultada.");
+}
+
+QString NoStoreListText() {
+  return QStringLiteral("Não existe nenhuma lista de lojas disponível. Saia e volte a tentar mais tarde.");
+}
+
+Tmain::Tmain(QWidget* parent)
+    : TcsEZForm(parent), components_(std::make_unique<da::TComponent>()) {
+  db_ = CreateSchedulerDatabase(*components_);
+  UseDeploymentFile(DeploymentFilePath());
+
   setObjectName(QStringLiteral("main"));
   setWindowTitle(QString::fromUtf8(ApplicationTitle()));
   SetFixedClientSize(kClientWidth, kClientHeight);
@@ -104,6 +128,26 @@ Tmain::Tmain(QWidget* parent) : TcsEZForm(parent) {
   BuildOverviewPage();
   WireEvents();
 }
+
+// The components go first: closing a connection still open talks to its
+// server, and nothing of the window is needed for that.
+Tmain::~Tmain() { components_.reset(); }
+
+void Tmain::SetDeployment(const DeploymentSettings& settings) {
+  deploymentError_.clear();
+  ApplyDeployment(db_, settings);
+  identity_ = IdentityFileSource(settings.identityFile);
+}
+
+void Tmain::UseDeploymentFile(const std::string& path) {
+  DeploymentSettings deployment;
+  std::string error;
+  if (!LoadDeployment(path, deployment, error)) deployment = BuiltInDeployment();
+  SetDeployment(deployment);
+  deploymentError_ = error;
+}
+
+void Tmain::SetIdentitySource(IdentitySource source) { identity_ = std::move(source); }
 
 void Tmain::BuildHeader() {
   auto* header = Named(new QWidget(this), "cabecalho");
@@ -348,10 +392,141 @@ void Tmain::btnoneClick(QObject*) {
   for (int i = 0; i < lista->Count(); ++i) lista->SetChecked(i, false);
 }
 
-void Tmain::tabsoftwareShow(QObject*) {}
-void Tmain::tabagendaShow(QObject*) {}
-void Tmain::btalterarClick(QObject*) {}
-void Tmain::btdelClick(QObject*) {}
+// --- store discovery -----------------------------------------------------------
+
+void Tmain::tabsoftwareShow(QObject*) {
+  SetVisible(lista, false);
+  SetCaption(msg1, QStringLiteral("Aguarde por favor, a criar a lista..."));
+  SetVisible(msg1, true);
+  RepaintNow(msg1);
+  lista->Clear();
+  basedados->Clear();
+  Hosts->Clear();
+  db_.cn->SetConnected(false);
+  discoveryStatus_ = kNoDiscovery;
+
+  InstallationIdentity identity;
+  std::string identityError;
+  if (!identity_ || !identity_(identity, identityError)) {
+    // Without the identity there is no customer to look for.
+    SetCaption(msg1, IdentityUnreadableText());
+    SetVisible(msg1, true);
+    return;
+  }
+
+  discoveryStatus_ = kDiscovering;
+  CustomerLocation customer;
+  try {
+    if (!deploymentError_.empty()) throw da::Exception(deploymentError_);
+    customer = LookUpCustomer(db_, identity.serial);
+  } catch (...) {
+    MessageBox(this, QStringLiteral("Falha na ligação à base de dados!"), QStringLiteral("Aviso"), miStop, mbOK);
+    discoveryStatus_ = kNoDiscovery;
+  }
+
+  if (discoveryStatus_ != kNoDiscovery) {
+    StoreList stores;
+    try {
+      ListStores(db_, identity, customer, stores);
+      ShowStoreList(stores);
+      SetVisible(lista, true);
+      SetVisible(msg1, false);
+      SetVisible(btall, true);
+      SetVisible(btnone, true);
+    } catch (...) {
+      ShowStoreList(stores);  // what was gathered stays, hidden
+      SetCaption(msg1, QStringLiteral("Erro no acesso à base de dados!"));
+      SetVisible(msg1, true);
+      MessageBox(this, QStringLiteral("Base de dados Talvero não acessível!"), QStringLiteral("Aviso"), miStop, mbOK);
+      discoveryStatus_ = kNoDiscovery;
+    }
+  }
+
+  if (discoveryStatus_ != kNoDiscovery) {
+    lista->SetItemIndex(0);
+    SetVisible(btnext1, true);
+    SetVisible(btag1, true);
+    SetFocus(btnext1);
+  } else {
+    SetCaption(msg1, NoStoreListText());
+    SetVisible(msg1, true);
+  }
+}
+
+void Tmain::ShowStoreList(const StoreList& stores) {
+  for (int i = 0; i < stores.Count(); ++i) {
+    lista->Add(stores.entries[i]);
+    lista->SetChecked(i, stores.checked[i]);
+    basedados->Add(stores.databases[i]);
+    Hosts->Add(stores.hosts[i]);
+  }
+}
+
+// --- scheduling --------------------------------------------------------------
+
+void Tmain::btalterarClick(QObject*) {
+  const RateChange asEntered = ReadRateChange(ReadRatePage());
+  if (!IsSchedulableMoment(asEntered.moment, da::Now())) {
+    MessageBox(this, QStringLiteral("A Data e Hora agendadas são inválidas!"), QStringLiteral("Erro"), miStop, mbOK);
+    SetFocus(data);
+    return;
+  }
+  db_.cn->SetConnected(true);
+  if (oparredondar->Checked() && !RoundingPlacesInRange(RoundingPlacesToCheck(Text(casas)))) {
+    MessageBox(this, QStringLiteral("O número de casas de arredondamento deve estar compreendido entre \"1\" e \"3\"!"),
+               QStringLiteral("Erro"), miStop, mbOK);
+    SetFocus(casas);
+    return;
+  }
+  if (MessageBox(this, QStringLiteral("Tem a certeza que deseja agendar a taxa de IVA?"), QStringLiteral("Confirmação"),
+                 miQuestion, mbYesNo) != mrYes)
+    return;
+  db_.cnlic->SetConnected(true);
+  for (int i = 0; i < lista->Count(); ++i) {
+    if (!lista->Checked(i)) continue;
+    // Each store's earlier row is replaced in one transaction: a failure
+    // leaves it in place (Scheduling.h).
+    ScheduleStore(db_, StoreRef{Hosts->Item(i), basedados->Item(i), lista->Item(i)}, ReadRateChange(ReadRatePage()));
+  }
+  db_.cnlic->SetConnected(false);
+  ShowPage(pcontrol, 3);
+}
+
+// --- schedule overview and removal ----------------------------------------------
+
+void Tmain::tabagendaShow(QObject*) {
+  lista2->Clear();
+  SetVisible(lista2, false);
+  RepaintNow(tabagenda);
+  basedados->Clear();
+  Hosts->Clear();
+  oldtaxa->Clear();
+  OverviewList overview;
+  try {
+    LoadOverview(db_, overview);
+    ShowOverview(overview);
+    SetVisible(lista2, true);
+  } catch (...) {
+    ShowOverview(overview);  // what was gathered stays, hidden
+    MessageBox(this, QStringLiteral("Base de dados Talvero não acessível!"), QStringLiteral("Aviso"), miStop, mbOK);
+  }
+}
+
+void Tmain::ShowOverview(const OverviewList& overview) {
+  for (int i = 0; i < overview.Count(); ++i) {
+    lista2->Add(overview.entries[i]);
+    basedados->Add(overview.databases[i]);
+    Hosts->Add(overview.hosts[i]);
+    oldtaxa->Add(overview.oldRates[i]);
+  }
+}
+
+void Tmain::btdelClick(QObject*) {
+  for (int i = 0; i < lista2->Count(); ++i) {
+    if (lista2->Checked(i)) RemoveScheduled(db_, Hosts->Item(i), basedados->Item(i), OldRateOf(oldtaxa->Item(i)));
+  }
+  tabagendaShow(this);
+}
 
 // --- the rate page -----------------------------------------------------------
 

@@ -11,13 +11,24 @@
 //
 // Create it with CreateForm<Tmain>() (WinForm.h). Its controls are owned by
 // the window through their Qt parents and carry the Qt object names the
-// window definition gives them.
+// window definition gives them. Its database components (SchedulerDatabase.h)
+// are owned by the window too; they take the deployment settings of the
+// installation (Deployment.h) and the identity of the installation file
+// those settings name (Identity.h).
 
 #include <QString>
+#include <memory>
 #include <string>
 
 #include "CSEZForm.h"
+#include "Deployment.h"
+#include "Identity.h"
 #include "RatePage.h"
+#include "SchedulerDatabase.h"
+
+namespace da {
+class TComponent;
+}
 
 namespace app {
 
@@ -32,14 +43,33 @@ class TLabel;
 class TPageControl;
 class TTabSheet;
 class TTimePicker;
+struct OverviewList;
+struct StoreList;
 
 // The rounding help of the rate page.
 QString RoundingHelpText();
+
+// The texts of the stores page that the window chooses itself.
+QString IdentityUnreadableText();
+QString NoStoreListText();
 
 class Tmain : public TcsEZForm {
   Q_OBJECT
  public:
   explicit Tmain(QWidget* parent = nullptr);
+  ~Tmain() override;
+
+  // Replaces the deployment settings read at creation (the connections
+  // must be closed) and the identity source.
+  void SetDeployment(const DeploymentSettings& settings);
+  // The same from a deployment file (Deployment.h), as creation does with
+  // the installation's file. A file that cannot be used leaves the
+  // built-in settings in place, and store discovery then fails as with an
+  // unreachable database, touching none.
+  void UseDeploymentFile(const std::string& path);
+  void SetIdentitySource(IdentitySource source);
+  // The connections and queries (owned by the window).
+  const SchedulerDatabase& Database() const { return db_; }
 
   // The rate page's inputs as the scheduling reads them (RatePage.h).
   RatePageInputs ReadRatePage() const;
@@ -48,9 +78,9 @@ class Tmain : public TcsEZForm {
   const std::string& DiscoveryStatus() const { return discoveryStatus_; }
 
  protected:
-  // The database work of the window, filled in when the window is connected
-  // to its data: store discovery, the overview load, scheduling and removal.
-  // Until then they do nothing, and the page flow around them works alone.
+  // The database work of the window: store discovery, the overview load,
+  // scheduling and removal (virtual, so that the page flow can be tested
+  // without a database).
   virtual void tabsoftwareShow(QObject* sender);
   virtual void tabagendaShow(QObject* sender);
   virtual void btalterarClick(QObject* sender);
@@ -87,7 +117,18 @@ class Tmain : public TcsEZForm {
   void oparredondarClick(QObject* sender);
   void btajudaClick(QObject* sender);
 
+  void ShowStoreList(const StoreList& stores);
+  void ShowOverview(const OverviewList& overview);
+
   std::string discoveryStatus_ = "Nenhum";
+
+  // The owner of the database components; db_ borrows them from it.
+  std::unique_ptr<da::TComponent> components_;
+  SchedulerDatabase db_;
+  // Empty, or why the deployment file could not be used: the central
+  // lookup then fails as an unreachable database would.
+  std::string deploymentError_;
+  IdentitySource identity_;
 
   // The controls (borrowed: owned by the window through their parents).
   TPageControl* pcontrol = nullptr;

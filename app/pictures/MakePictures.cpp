@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QDir>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -61,6 +62,20 @@ void Logo(QPainter& p) {
   p.drawPath(m);
   p.setPen(Stroke(kOrange, 2));
   p.drawLine(QPointF(5, 46), QPointF(55, 46));
+}
+
+// The program's icon: the logo on a rounded grey tile, 64 x 64.
+void Icon(QPainter& p) {
+  p.setPen(Qt::NoPen);
+  QLinearGradient grey(0, 0, 64, 0);
+  grey.setColorAt(0, QColor(160, 160, 164));
+  grey.setColorAt(1, QColor(192, 192, 192));
+  p.setBrush(grey);
+  p.drawRoundedRect(QRectF(1, 1, 62, 62), 10, 10);
+  p.setBrush(kOrange);
+  p.drawRect(QRectF(1, 50, 62, 6));
+  p.translate(2, 3);
+  Logo(p);
 }
 
 void CheckMark(QPainter& p) {
@@ -180,6 +195,7 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   bool ok = true;
+  ok &= Save(folder, "icon.png", 64, 64, Icon);
   ok &= Save(folder, "logo.png", 60, 48, Logo);
   ok &= Save(folder, "checkmark.png", 48, 48, CheckMark);
   ok &= Save(folder, "accept.png", 16, 16, Accept);
