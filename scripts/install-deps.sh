@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   mariadb-server mariadb-client libmariadb-dev
   iproute2 procps
+  python3
 )
 as_root=()
 [ "$(id -u)" = 0 ] || as_root=(sudo)

@@ -12,7 +12,12 @@ struct ServerAddress {
   std::string host;
   int port = 0;
   std::string user, password, database;
+  std::string socket;  // the server's local socket
+  std::string sslCa;   // the CA of the server's certificate
 };
+
+// The transports besides plain TCP that both clients offer.
+enum class Via { kSsl, kSocket };
 
 class BenchClient {
  public:
@@ -20,6 +25,14 @@ class BenchClient {
   virtual const char* Name() const = 0;
   // Throws std::runtime_error with the library's message on failure.
   virtual void Connect(const ServerAddress& server, bool compress) = 0;
+  // Over TLS (verified against server.sslCa, the library's default ciphers)
+  // or through the local socket.
+  virtual void ConnectVia(const ServerAddress& server, Via via) = 0;
+  // Through the HTTP tunnel script at `url`; false when the library has no
+  // tunnel.
+  virtual bool ConnectTunnel(const ServerAddress& /*server*/, const std::string& /*url*/) { return false; }
+  // The first column of the first row of `sql`.
+  virtual std::string Scalar(const std::string& sql) = 0;
   virtual void Execute(const std::string& sql) = 0;  // a statement without rows
   // Streams the rows of `sql` one by one (no storing) and reads every byte of
   // every column; answers a checksum of the bytes and counts the rows.

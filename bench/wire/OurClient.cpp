@@ -6,6 +6,7 @@
 #include "BenchClient.h"
 #include "mysql/MyCall.h"
 #include "mysql/MySqlApiDirect.h"
+#include "transports/CRVioHttp.h"
 
 namespace bench {
 namespace {
@@ -22,6 +23,42 @@ class OurClient : public BenchClient {
     if (!api_.mysql_real_connect(session_, s.host, s.user, s.password, s.database, static_cast<uint32_t>(s.port),
                                  "", compress ? CLIENT_COMPRESS : 0))
       Fail();
+  }
+
+  void ConnectVia(const ServerAddress& s, Via via) override {
+    session_ = api_.mysql_init(nullptr);
+    if (via == Via::kSsl) {
+      api_.mysql_ssl_set(session_, "", "", s.sslCa, "", "");
+      if (!api_.mysql_real_connect(session_, s.host, s.user, s.password, s.database, static_cast<uint32_t>(s.port),
+                                   "", 0))
+        Fail();
+    } else {
+      int32_t pipe = mpPipe;
+      api_.mysql_options(session_, MYSQL_OPT_PROTOCOL, &pipe);
+      if (!api_.mysql_real_connect(session_, "localhost", s.user, s.password, s.database, 0, s.socket, 0)) Fail();
+    }
+  }
+
+  bool ConnectTunnel(const ServerAddress& s, const std::string& url) override {
+    http_.SetUrl(url);
+    session_ = api_.mysql_init(nullptr);
+    AttachHttpOptions(session_, &http_);
+    if (!api_.mysql_real_connect(session_, s.host, s.user, s.password, s.database, static_cast<uint32_t>(s.port), "",
+                                 0))
+      Fail();
+    return true;
+  }
+
+  std::string Scalar(const std::string& sql) override {
+    if (api_.mysql_real_query(session_, sql.data(), static_cast<uint32_t>(sql.size())) != 0) Fail();
+    TMySqlResultSet* result = api_.mysql_use_result(session_);
+    if (!result) Fail();
+    std::string value;
+    if (TMySqlBinds* row = api_.mysql_fetch_row(result)) value = api_.GetFieldText(row, 0);
+    while (api_.mysql_fetch_row(result)) {
+    }
+    api_.mysql_free_result(result);
+    return value;
   }
 
   void Execute(const std::string& sql) override {
@@ -66,6 +103,7 @@ class OurClient : public BenchClient {
   TMySQLAPIDirect& api_ = DirectApi();
   TMySqlSession* session_ = nullptr;
   std::vector<int32_t> lengths_;
+  da::THttpOptions http_;  // must outlive the session that uses it
 };
 
 }  // namespace

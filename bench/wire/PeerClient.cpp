@@ -25,6 +25,33 @@ class PeerClient : public BenchClient {
       Fail();
   }
 
+  void ConnectVia(const ServerAddress& s, Via via) override {
+    mysql_ = mysql_init(nullptr);
+    unsigned int protocol = via == Via::kSsl ? MYSQL_PROTOCOL_TCP : MYSQL_PROTOCOL_SOCKET;
+    mysql_options(mysql_, MYSQL_OPT_PROTOCOL, &protocol);
+    if (via == Via::kSsl) {
+      mysql_ssl_set(mysql_, nullptr, nullptr, s.sslCa.c_str(), nullptr, nullptr);
+      my_bool on = 1;
+      mysql_optionsv(mysql_, MYSQL_OPT_SSL_ENFORCE, &on);
+      mysql_optionsv(mysql_, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on);
+    }
+    const char* host = via == Via::kSsl ? s.host.c_str() : "localhost";
+    const char* socket = via == Via::kSocket ? s.socket.c_str() : nullptr;
+    if (!mysql_real_connect(mysql_, host, s.user.c_str(), s.password.c_str(), s.database.c_str(),
+                            static_cast<unsigned>(s.port), socket, 0))
+      Fail();
+  }
+
+  std::string Scalar(const std::string& sql) override {
+    if (mysql_real_query(mysql_, sql.data(), sql.size()) != 0) Fail();
+    MYSQL_RES* result = mysql_store_result(mysql_);
+    if (!result) Fail();
+    MYSQL_ROW row = mysql_fetch_row(result);
+    std::string value = row && row[0] ? row[0] : "";
+    mysql_free_result(result);
+    return value;
+  }
+
   void Execute(const std::string& sql) override {
     if (mysql_real_query(mysql_, sql.data(), sql.size()) != 0) Fail();
     if (MYSQL_RES* r = mysql_store_result(mysql_)) mysql_free_result(r);

@@ -2,13 +2,19 @@
 // the same statements against the same server, in one run.
 //
 //   wire_bench --env <build>/testserver/server.env [--rows N] [--inserts N] [--repeat N]
+//              [--tunnel-env <build>/httptunnel/tunnel.env] [--round-trips N]
 //
 // Prints, for each measure, the best of --repeat runs of each client and the
 // ratio ours/peer:
 //   (a) SELECT of N rows (INT, VARCHAR(40), DATETIME, DOUBLE) read row by row,
 //       every column's bytes touched: client CPU (user+sys) and wall time;
 //   (b) single-row INSERT round trips: wall time;
-//   (c) the read of (a) with the compressed protocol: client CPU.
+//   (c) the read of (a) with the compressed protocol: client CPU;
+//   (d) the read of (a) over TLS (both clients verify the server against
+//       its CA and negotiate the same protocol and cipher, printed): client CPU;
+//   (e) the read of (a) through the server's local socket: client CPU;
+//   (f) our client only: the cost of one round trip (DO 1) through the HTTP
+//       tunnel beside plain TCP, when a tunnel script is given.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -28,6 +34,8 @@ namespace {
 
 struct Options {
   std::string envFile;
+  std::string tunnelEnvFile;
+  int roundTrips = 2000;
   uint64_t rows = 1000000;
   int inserts = 20000;
   int repeat = 3;
@@ -58,7 +66,7 @@ void Measure(Cost& best, const std::function<void()>& work) {
   best.wall = std::min(best.wall, WallSeconds() - w0);
 }
 
-ServerAddress ReadServer(const std::string& envFile) {
+std::map<std::string, std::string> ReadEnvFile(const std::string& envFile) {
   std::map<std::string, std::string> values;
   std::ifstream in(envFile);
   std::string line;
@@ -66,12 +74,18 @@ ServerAddress ReadServer(const std::string& envFile) {
     size_t eq = line.find('=');
     if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
   }
+  return values;
+}
+
+ServerAddress ReadServer(const std::string& envFile) {
+  std::map<std::string, std::string> values = ReadEnvFile(envFile);
   auto get = [&](const char* key) {
     const char* env = std::getenv(key);
     return env && *env ? std::string(env) : values[key];
   };
-  ServerAddress s{get("DATEST_HOST"), std::atoi(get("DATEST_PORT").c_str()), get("DATEST_USER"),
-                  get("DATEST_PASSWORD"), get("DATEST_DATABASE")};
+  ServerAddress s{get("DATEST_HOST"),     std::atoi(get("DATEST_PORT").c_str()), get("DATEST_USER"),
+                  get("DATEST_PASSWORD"), get("DATEST_DATABASE"),                get("DATEST_SOCKET"),
+                  get("DATEST_SSL_CA")};
   if (s.host.empty() || s.port <= 0) throw std::runtime_error("no server address: pass --env <server.env>");
   return s;
 }
@@ -102,6 +116,38 @@ uint64_t ReadOnce(BenchClient& client, const ServerAddress& server, bool compres
   return sum;
 }
 
+uint64_t ReadOnceVia(BenchClient& client, const ServerAddress& server, Via via, uint64_t expectedRows, Cost& cost) {
+  client.ConnectVia(server, via);
+  uint64_t sum = 0, rows = 0;
+  Measure(cost, [&] { sum = client.ReadRows(kSelect, rows); });
+  client.Close();
+  if (rows != expectedRows)
+    throw std::runtime_error(std::string(client.Name()) + " read " + std::to_string(rows) + " rows");
+  return sum;
+}
+
+// The TLS protocol and cipher a client negotiates.
+std::string Negotiated(BenchClient& client, const ServerAddress& server) {
+  client.ConnectVia(server, Via::kSsl);
+  std::string text = client.Scalar("SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
+                                   "WHERE VARIABLE_NAME = 'Ssl_version'") +
+                     " " +
+                     client.Scalar("SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS "
+                                   "WHERE VARIABLE_NAME = 'Ssl_cipher'");
+  client.Close();
+  return text;
+}
+
+// Seconds per round trip of `trips` statements without rows.
+double RoundTrip(BenchClient& client, int trips) {
+  Cost cost;
+  Measure(cost, [&] {
+    for (int i = 0; i < trips; ++i) client.Execute("DO 1");
+  });
+  client.Close();
+  return cost.wall / trips;
+}
+
 void InsertOnce(BenchClient& client, const ServerAddress& server, int inserts, Cost& cost) {
   client.Connect(server, false);
   client.Execute("TRUNCATE TABLE bench_ins");
@@ -125,7 +171,7 @@ int Run(const Options& o) {
   auto ours = MakeOurClient();
   PrepareTables(*peer, server, o.rows);
 
-  Cost peerRead, ourRead, peerInsert, ourInsert, peerZip, ourZip;
+  Cost peerRead, ourRead, peerInsert, ourInsert, peerZip, ourZip, peerSsl, ourSsl, peerSocket, ourSocket;
   for (int r = 0; r < o.repeat; ++r) {
     // Alternate the order so that neither side always runs on a warm server.
     BenchClient* first = r % 2 ? ours.get() : peer.get();
@@ -138,8 +184,14 @@ int Run(const Options& o) {
       static uint64_t reference = plain;
       if (plain != reference) throw std::runtime_error("the clients read different bytes");
       InsertOnce(*c, server, o.inserts, isPeer ? peerInsert : ourInsert);
+      uint64_t tls = ReadOnceVia(*c, server, Via::kSsl, o.rows, isPeer ? peerSsl : ourSsl);
+      uint64_t local = ReadOnceVia(*c, server, Via::kSocket, o.rows, isPeer ? peerSocket : ourSocket);
+      if (tls != reference || local != reference)
+        throw std::runtime_error(std::string(c->Name()) + ": rows over TLS or the socket differ");
     }
   }
+  std::string peerTls = Negotiated(*peer, server);
+  std::string ourTls = Negotiated(*ours, server);
 
   std::printf("wire benchmark: %llu rows, %d inserts, best of %d\n", static_cast<unsigned long long>(o.rows),
               o.inserts, o.repeat);
@@ -148,6 +200,23 @@ int Run(const Options& o) {
   PrintLine("(a) select, wall", peerRead.wall, ourRead.wall);
   PrintLine("(b) inserts, wall", peerInsert.wall, ourInsert.wall);
   PrintLine("(c) compressed, client cpu", peerZip.cpu, ourZip.cpu);
+  PrintLine("(d) TLS, client cpu", peerSsl.cpu, ourSsl.cpu);
+  std::printf("    TLS negotiated: peer %s, ours %s\n", peerTls.c_str(), ourTls.c_str());
+  PrintLine("(e) local socket, client cpu", peerSocket.cpu, ourSocket.cpu);
+  PrintLine("(e) local socket, wall", peerSocket.wall, ourSocket.wall);
+
+  if (!o.tunnelEnvFile.empty()) {
+    std::string url = ReadEnvFile(o.tunnelEnvFile)["DATEST_TUNNEL_URL"];
+    if (url.empty()) throw std::runtime_error("no tunnel script in " + o.tunnelEnvFile);
+    ours->Connect(server, false);
+    double tcp = RoundTrip(*ours, o.roundTrips);
+    ours->ConnectTunnel(server, url + "/tunnel/");
+    double tunnel = RoundTrip(*ours, o.roundTrips);
+    std::printf("(f) round trip (ours), %d x DO 1: TCP %.3f ms, HTTP tunnel %.3f ms (%.1fx)\n", o.roundTrips,
+                tcp * 1e3, tunnel * 1e3, tcp > 0 ? tunnel / tcp : 0.0);
+  } else {
+    std::printf("(f) round trip through the HTTP tunnel: no --tunnel-env given\n");
+  }
   return 0;
 }
 
@@ -167,6 +236,8 @@ int main(int argc, char** argv) {
       else if (a == "--rows") o.rows = std::stoull(next());
       else if (a == "--inserts") o.inserts = std::stoi(next());
       else if (a == "--repeat") o.repeat = std::max(1, std::stoi(next()));
+      else if (a == "--tunnel-env") o.tunnelEnvFile = next();
+      else if (a == "--round-trips") o.roundTrips = std::max(1, std::stoi(next()));
       else throw std::runtime_error("unknown option " + a);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "wire_bench: %s\n", e.what());
