@@ -46,6 +46,14 @@ TMySqlBinds* TMySqlResultSet::FetchNextRow() {
   if (!session_) throw EMySqlException(CR_SERVER_GONE_ERROR);
 
   TMySqlSession& session = *session_;
+  // Only the result whose rows the session is reading may read the wire: a
+  // statement's result from its prepare, or one whose execute was answered
+  // by an OK, has no rows coming, and a read would wait for the next
+  // command's answer.
+  if (session.CurrentResult() != this || session.State() != TMySqlSession::kRowsPending) {
+    endReached_ = true;
+    return nullptr;
+  }
   try {
     // A row that does not parse leaves the rest of the result on the wire:
     // the session then gives up its connection rather than let a later
@@ -79,6 +87,7 @@ void TMySqlResultSet::Release() {
   TMySqlSession* session = session_ && session_->CurrentResult() == this ? session_ : nullptr;
   rows_.clear();
   columns_.clear();
+  columnCount_ = 0;  // what is left describes no columns: nothing binds past them
   row_.reset();
   endReached_ = true;  // a released result has no rows left to hand out
   rowBuffer_ = nullptr;

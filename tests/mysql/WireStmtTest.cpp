@@ -301,9 +301,30 @@ TEST_F(WireStmt, ResultFreedByTheCallerStaysTheStatements) {
     EXPECT_EQ(s->State(), TMySqlSession::kReady);
     EXPECT_EQ(api.StmtFetch(st, row), 100);  // freed: no rows left
     EXPECT_EQ(api.mysql_stmt_errno(st), 0);
+    // Binding again describes no columns, and reads none past the freed ones.
+    EXPECT_EQ(api.StmtBindResult(st), 0);
+    EXPECT_EQ(api.StmtFetch(st, row), 100);
   }
   EXPECT_EQ(TextRow("SELECT 'in step'"), std::vector<std::string>{"in step"});
   // The fixture closes the statement: the sanitizers watch for a second free.
+}
+
+TEST_F(WireStmt, FetchWithNoRowsComingReadsNothingFromTheWire) {
+  // The prepare announced columns, but no execute (or one answered by an
+  // OK) sent rows: a fetch that read the wire would wait for the next
+  // command's answer, or take it for a row.
+  TMySqlStmt* st = Prepare("SELECT seq FROM seq_1_to_3");
+  ASSERT_EQ(api.StmtBindResult(st), 0);
+  TMySqlBinds* row = nullptr;
+  EXPECT_EQ(api.StmtFetch(st, row), 100);
+  EXPECT_EQ(TextRow("SELECT 'in step'"), std::vector<std::string>{"in step"});
+
+  ASSERT_EQ(api.mysql_real_query(s, "DO 1", 4), 0);
+  ASSERT_EQ(api.StmtExecute(st, {}, false), 0) << api.mysql_stmt_error(st);
+  int rows = 0;
+  while (api.StmtFetch(st, row) == 0) ++rows;
+  EXPECT_EQ(api.mysql_stmt_errno(st), 0) << api.mysql_stmt_error(st);
+  EXPECT_EQ(rows, 3);
 }
 
 TEST_F(WireStmt, ClosingWhileAnotherResultIsPendingClosesOnTheServerLater) {

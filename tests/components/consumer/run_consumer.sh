@@ -7,9 +7,11 @@ set -eu
 build=$1 src=$2 work=$3 env=$4 cxx=$5 flags=${6:-}
 rm -rf "$work"
 mkdir -p "$work"
-prefix=$work/prefix
-
-cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+# Staged under DESTDIR: a whole install also writes files at absolute paths
+# (the tool's deployment file), which must not land on this machine.
+stage=$work/stage
+DESTDIR=$stage cmake --install "$build" --prefix /opt/dataaccess >"$work/install.log"
+prefix=$stage/opt/dataaccess
 
 # CMake package.
 cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$flags" \
