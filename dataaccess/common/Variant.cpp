@@ -157,8 +157,17 @@ double Variant::AsDouble() const {
 
 Currency Variant::AsCurrency() const {
   if (const Currency* c = Get<Currency>()) return *c;
-  if (Type() == VarType::Int64) return Currency{*Get<int64_t>() * 10000};
-  return Currency::FromDouble(AsDouble());
+  // A currency holds four decimals in 64 bits: values past ±922337203685477
+  // cannot be one.
+  constexpr int64_t kLimit = INT64_MAX / 10000;
+  if (Type() == VarType::Int64) {
+    const int64_t v = *Get<int64_t>();
+    if (v > kLimit || v < -kLimit) ConversionError(VarType::Currency);
+    return Currency{v * 10000};
+  }
+  const double d = AsDouble();
+  if (!std::isfinite(d) || std::fabs(d) > static_cast<double>(kLimit)) ConversionError(VarType::Currency);
+  return Currency::FromDouble(d);
 }
 
 TDateTime Variant::AsDateTime() const {

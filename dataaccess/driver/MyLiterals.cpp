@@ -341,7 +341,8 @@ void AppendValueLiteral(std::string& out, TDataType dataType, const Variant& val
     case dtBCD: {
       if (value.IsString()) {  // read with the locale, then as a currency amount
         double d;
-        if (!TryStrToFloat(value.AsString(), d, rs)) CannotWrite(dataType, value);
+        if (!TryStrToFloat(value.AsString(), d, rs) || !std::isfinite(d) || std::fabs(d) >= 9.2e14)
+          CannotWrite(dataType, value);
         AppendNumber(out, dataType, Variant(Currency::FromDouble(d)), rs);
         return;
       }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/DAErrors.h"
 #include "common/DataTypes.h"
 #include "common/DateTime.h"
 #include "common/RegionalSettings.h"
@@ -32,9 +33,9 @@ struct TMyLiteralOptions {
 };
 
 // A value that no literal form covers: nothing has been sent.
-class ELiteralError : public Exception {
+class ELiteralError : public EDatabaseError {
  public:
-  using Exception::Exception;
+  using EDatabaseError::EDatabaseError;
 };
 
 // The literal of one parameter: "NULL" when it is null, the zero-date

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "common/RegionalSettings.h"
 
 namespace da {
@@ -53,6 +55,11 @@ TEST(Variant, ConvertsBetweenKinds) {
   EXPECT_EQ(Variant(true).AsString(), "True");
   EXPECT_TRUE(Variant("true").AsBoolean());
   EXPECT_EQ(Variant(Currency::FromDouble(1.23456)).AsCurrency().scaled, 12346);
+  // Past ±922337203685477 no currency holds the value: an error, not a wrapped amount.
+  EXPECT_EQ(Variant(int64_t{922337203685477}).AsCurrency().scaled, 9223372036854770000);
+  EXPECT_THROW(Variant(int64_t{922337203685478}).AsCurrency(), EVariantError);
+  EXPECT_THROW(Variant(-1e15).AsCurrency(), EVariantError);
+  EXPECT_THROW(Variant(NAN).AsCurrency(), EVariantError);
   EXPECT_EQ(Variant(u"ação").AsString(), "a\xE7\xE3o");
   EXPECT_EQ(Variant("a\xE7\xE3o").AsWideString(), u"ação");
   EXPECT_DOUBLE_EQ(Variant::FromDateTime(46082.5).AsDouble(), 46082.5);

@@ -192,8 +192,14 @@ TEST(MyLiterals, ValuesWithoutALiteralFormAreRefused) {
       {"time beyond any clock", dtTime, Variant(1e300), ""},
       {"bytes for a Boolean", dtBoolean, Variant(Variant::Bytes{1}), ""},
       {"a date for an integer", dtInt32, Variant::FromDateTime(1.0), ""},
+      {"BCD text beyond a currency", dtBCD, Variant("1e20"), ""},
+      {"BCD text that is infinite", dtBCD, Variant("1e999"), ""},
   };
-  for (const Case& c : cases) EXPECT_THROW(Literal(c.type, c.value), ELiteralError) << c.what;
+  for (const Case& c : cases) {
+    EXPECT_THROW(Literal(c.type, c.value), ELiteralError) << c.what;
+    // The command reports it as a database error like its others.
+    EXPECT_THROW(Literal(c.type, c.value), EDatabaseError) << c.what;
+  }
 }
 
 }  // namespace
