@@ -152,21 +152,22 @@ TEST_F(MyQueryProgramTest, SelectOfEveryColumnType) {
        "CREATE TABLE i11_types (ti TINYINT(1), si SMALLINT, mi MEDIUMINT, i INT, bi BIGINT, iu INT UNSIGNED, "
        "f FLOAT, d DOUBLE, de DECIMAL(10,2), dt DATE, tm TIME, dtt DATETIME, ts TIMESTAMP NULL, y YEAR, "
        "c CHAR(3), vc VARCHAR(20), tx TEXT, bl BLOB, bn BINARY(2), vb VARBINARY(4), en ENUM('one','two'), "
-       "st SET('a','b'), bt BIT(8))");
+       "st SET('a','b'), bt BIT(8), dw DECIMAL(30,10))");
   Exec(*cn,
        "INSERT INTO i11_types VALUES (1, -2, 3, 4, 5000000000, 4294967295, 1.5, 2.25, 12.50, '2024-01-31', "
        "'-01:02:03', '2024-12-31 23:59:59', '2020-02-29 12:00:00', 2024, 'abc', 'x y', 'line1\\nline2', "
-       "'b\\tb', 'ab', 'cd', 'two', 'a,b', b'101')");
+       "'b\\tb', 'ab', 'cd', 'two', 'a,b', b'101', 12345678901234567890.0123456789)");
   Exec(*cn, "INSERT INTO i11_types () VALUES ()");
   RunResult r = RunMyQuery(With({"-e", "SELECT * FROM i11_types"}));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
-            "ti\tsi\tmi\ti\tbi\tiu\tf\td\tde\tdt\ttm\tdtt\tts\ty\tc\tvc\ttx\tbl\tbn\tvb\ten\tst\tbt\n"
-            "1\t-2\t3\t4\t5000000000\t4294967295\t1.5\t2.25\t12.5\t2024-01-31\t-01:02:03\t2024-12-31 23:59:59\t"
-            "2020-02-29 12:00:00\t2024\tabc\tx y\tline1\\nline2\tb\\tb\tab\tcd\ttwo\ta,b\t5\n"
+            "ti\tsi\tmi\ti\tbi\tiu\tf\td\tde\tdt\ttm\tdtt\tts\ty\tc\tvc\ttx\tbl\tbn\tvb\ten\tst\tbt\tdw\n"
+            "1\t-2\t3\t4\t5000000000\t4294967295\t1.5\t2.25\t12.50\t2024-01-31\t-01:02:03\t2024-12-31 23:59:59\t"
+            "2020-02-29 12:00:00\t2024\tabc\tx y\tline1\\nline2\tb\\tb\tab\tcd\ttwo\ta,b\t\x05\t"
+            "12345678901234567890.0123456789\n"
             "\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t"
-            "\\N\t\\N\n");
+            "\\N\t\\N\t\\N\n");
   Exec(*cn, "DROP TABLE i11_types");
 }
 

@@ -1,55 +1,14 @@
 #include "MyQueryRun.h"
 
-#include <cmath>
-#include <cstdio>
 #include <ostream>
 
 #include "common/DAErrors.h"
-#include "common/DateTime.h"
 #include "components/MyAccess.h"
 
 namespace myquery {
 namespace {
 
 using namespace da;
-
-std::string TwoDigits(int v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%02d", v);
-  return buf;
-}
-
-std::string FormatDate(TDateTime v) {
-  int y, m, d;
-  DecodeDate(v, y, m, d);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-  return buf;
-}
-
-// A TIME value: a signed count of days that may exceed one.
-std::string FormatTime(TDateTime v) {
-  long long total = std::llround(std::fabs(v) * 86400.0);
-  std::string s = v < 0 ? "-" : "";
-  s += TwoDigits(static_cast<int>(total / 3600));
-  s += ":" + TwoDigits(static_cast<int>(total % 3600 / 60));
-  s += ":" + TwoDigits(static_cast<int>(total % 60));
-  return s;
-}
-
-std::string FormatField(const TField& f) {
-  switch (f.DataType()) {
-    case ftDate: return FormatDate(f.AsDateTime());
-    case ftTime: return FormatTime(f.AsDateTime());
-    case ftDateTime: {
-      TDateTime v = f.AsDateTime();
-      int h, mi, s, ms;
-      DecodeTime(v, h, mi, s, ms);
-      return FormatDate(v) + " " + TwoDigits(h) + ":" + TwoDigits(mi) + ":" + TwoDigits(s);
-    }
-    default: return f.AsString();
-  }
-}
 
 TMyProtocol ProtocolOf(const std::string& name) {
   if (name == "tcp") return mpTCP;
@@ -100,7 +59,7 @@ void PrintRows(TMyQuery& q, std::ostream& out) {
     if (q.HasNoRows()) break;
     for (int i = 0; i < q.FieldCount(); ++i) {
       const TField& f = q.Fields(i);
-      out << (i ? "\t" : "") << (f.IsNull() ? std::string("\\N") : EscapeValue(FormatField(f)));
+      out << (i ? "\t" : "") << (f.IsNull() ? std::string("\\N") : EscapeValue(f.AsString()));
     }
     out << "\n";
   }
@@ -152,6 +111,9 @@ int Run(const Options& options, const std::string& statements, std::ostream& out
     q.SetName("query");
     q.SetConnection(&cn);
     q.Options().SetEnableBoolean(false);  // TINYINT(1) prints as the number it is
+    // Values print as the server wrote them: a DECIMAL keeps every digit and
+    // its scale, a float no more digits than it has.
+    q.Options().SetFieldsAsString(true);
     for (const std::string& sql : SplitStatements(statements)) {
       q.Close();
       q.SetSQLText(sql);
