@@ -161,6 +161,11 @@ TCustomDAConnection::TCustomDAConnection(TComponent* owner) : TCustomConnection(
 }
 
 TCustomDAConnection::~TCustomDAConnection() {
+  CloseForDestruction();
+  iConnection_.reset();
+}
+
+void TCustomDAConnection::CloseForDestruction() noexcept {
   destroying_ = true;
   try {
     Disconnect();
@@ -168,13 +173,19 @@ TCustomDAConnection::~TCustomDAConnection() {
     // A fatal error while closing is of no use to anyone now; the session
     // is gone either way.
   }
-  DetachClients();
-  iConnection_.reset();
+  try {
+    DetachClients();
+  } catch (...) {
+  }
 }
 
 void TCustomDAConnection::DetachClients() {
   for (const Client& c : ClientsSnapshot()) {
-    if (auto* ds = dynamic_cast<TCustomDADataSet*>(c.component)) ds->SetConnection(nullptr);
+    try {
+      if (auto* ds = dynamic_cast<TCustomDADataSet*>(c.component)) ds->SetConnection(nullptr);
+    } catch (...) {
+      // Its close failed; the others are still let go.
+    }
     UnRegisterClient(c.component);
   }
   std::vector<TCustomDASQL*> commands;

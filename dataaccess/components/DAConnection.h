@@ -258,6 +258,11 @@ class TCustomDAConnection : public TCustomConnection {
   virtual void DetachClients();
   bool Destroying() const { return destroying_; }
   void SetDestroying() { destroying_ = true; }
+  // What destruction does before the object goes: disconnects (the events
+  // still fire) and detaches the clients, swallowing every failure. The
+  // most derived connection calls it first, while its own settings still
+  // live for the event handlers to read; later calls find nothing to do.
+  void CloseForDestruction() noexcept;
 
   // Factory callbacks the driver uses for a second session.
   TCRConnection* CreateSecondDriverConnection();

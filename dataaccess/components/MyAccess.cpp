@@ -135,7 +135,7 @@ TCustomMyConnection::TCustomMyConnection(TComponent* owner) : TCustomDAConnectio
   options_ = std::make_unique<TMyConnectionOptions>(this);
 }
 
-TCustomMyConnection::~TCustomMyConnection() = default;
+TCustomMyConnection::~TCustomMyConnection() { CloseForDestruction(); }
 
 void TCustomMyConnection::SetDatabase(const std::string& value) {
   if (value == database_) return;
@@ -197,7 +197,7 @@ void TCustomMyConnection::CopySettingsToDriver(TCRConnection& connection) {
 
 TMyConnection::TMyConnection(TComponent* owner) : TCustomMyConnection(owner) {}
 
-TMyConnection::~TMyConnection() = default;
+TMyConnection::~TMyConnection() { CloseForDestruction(); }
 
 void TMyConnection::SetPort(int value) {
   if (value == port_) return;
@@ -255,11 +255,16 @@ void TMyConnection::SetPooling(bool value) {
   pooling_ = value;
 }
 
+// No connection pool exists in this library; saying so beats quietly
+// opening an unpooled session the caller did not ask for.
 void TMyConnection::CreateDriverConnection() {
-  // No connection pool exists in this library; saying so beats quietly
-  // opening an unpooled session the caller did not ask for.
   if (pooling_) DatabaseError("Connection pooling is not supported", this);
   TCustomMyConnection::CreateDriverConnection();
+}
+
+void TMyConnection::DoConnect() {
+  if (pooling_) DatabaseError("Connection pooling is not supported", this);
+  TCustomMyConnection::DoConnect();
 }
 
 void TMyConnection::CopySettingsToDriver(TCRConnection& connection) {

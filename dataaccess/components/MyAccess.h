@@ -208,6 +208,8 @@ class TMyConnection : public TCustomMyConnection {
  protected:
   void CopySettingsToDriver(TCRConnection& connection) override;
   void CreateDriverConnection() override;
+  // Refuses Pooling also when a driver connection is left from before.
+  void DoConnect() override;
   // Hands the driver connection a copy of HttpOptions.
   void AttachHttpOptions(TCRConnection& connection) const;
   void Notification(TComponent* component, TOperation operation) override;

@@ -228,12 +228,45 @@ TEST_F(ConnectionTest, CompressedSessionsWork) {
   EXPECT_EQ(Scalar(*cn, "SELECT LENGTH(REPEAT('ab', 100))"), "200");
 }
 
+TEST_F(ConnectionTest, DestroyingAnOpenConnectionRaisesItsEventsWhileItsSettingsLive) {
+  const std::string longName = "datest_database_with_a_long_name";
+  auto admin = NewConnection(server());
+  Exec(*admin, "CREATE DATABASE IF NOT EXISTS " + longName);
+  std::string seen;
+  auto query = std::make_unique<TMyQuery>();
+  {
+    auto cn = NewConnection(server());
+    cn->SetDatabase(longName);
+    cn->Connect();
+    query->SetConnection(cn.get());
+    query->SetSQLText("SELECT 1");
+    query->Open();
+    TMyConnection* raw = cn.get();
+    cn->BeforeDisconnect = [&seen, raw](TComponent*) { seen = raw->Database(); };
+  }
+  EXPECT_EQ(seen, longName);
+  EXPECT_FALSE(query->Active());
+  EXPECT_EQ(query->Connection(), nullptr);
+  Exec(*admin, "DROP DATABASE " + longName);
+}
+
 TEST_F(ConnectionTest, PoolingIsRefusedClearly) {
   auto cn = NewConnection(server());
   cn->SetPooling(true);
   EXPECT_EQ(MessageOf<EDatabaseError>([&] { cn->Connect(); }), "cn: Connection pooling is not supported");
   EXPECT_FALSE(cn->Connected());
   EXPECT_EQ(cn->UsageCount(), 0);
+
+  // Also once a driver connection exists from an earlier session.
+  auto used = NewConnection(server());
+  used->Connect();
+  used->Disconnect();
+  used->SetPooling(true);
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { used->Connect(); }), "cn: Connection pooling is not supported");
+  EXPECT_FALSE(used->Connected());
+  used->SetPooling(false);
+  used->Connect();
+  EXPECT_TRUE(used->Connected());
 }
 
 TEST_F(ConnectionTest, ClosingTheConnectionClosesItsQueriesAndDestroyingItDetachesThem) {
