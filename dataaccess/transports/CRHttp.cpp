@@ -319,7 +319,8 @@ int32_t TCRHttp::ReceiveOnce() {
 
 std::string TCRHttp::ReadLine() {
   int64_t lf;
-  while ((lf = received_.IndexOf('\n')) < 0) {
+  while ((lf = received_.IndexOf('\n')) < 0 || (inBody_ && lf >= BodyLeft())) {
+    if (inBody_ && static_cast<int64_t>(received_.DataLength()) >= BodyLeft()) throw HttpException(kNoData);
     if (received_.DataLength() > kMaxLineLength) throw HttpException("HTTP header line too long");
     if (ReceiveOnce() <= 0) {
       std::string error = ErrorText();
@@ -328,6 +329,7 @@ std::string TCRHttp::ReadLine() {
   }
   std::string line(static_cast<size_t>(lf) + 1, '\0');
   received_.Read(reinterpret_cast<uint8_t*>(line.data()), line.size());
+  if (inBody_) bodyTaken_ += static_cast<int64_t>(line.size());
   return line;
 }
 
@@ -335,6 +337,9 @@ void TCRHttp::ReadResponseHeader() {
   status_ = 0;
   location_.clear();
   cookie_.clear();
+  inBody_ = false;
+  bodyLength_ = -1;
+  bodyTaken_ = 0;
   statusLine_ = ReadLine();
   if (!SameText(statusLine_.substr(0, 4), "HTTP")) throw HttpException("Unknown protocol");
   size_t first = statusLine_.find(' ');
@@ -358,12 +363,20 @@ void TCRHttp::ReadResponseHeader() {
       std::string value = line.size() > 10 ? line.substr(10) : std::string();
       // A value of more than 256 characters is cut to its first 254.
       location_ = value.size() > kMaxLocationLength ? value.substr(0, kMaxLocationLength - 2) : WithoutLineEnd(value);
+    } else if (word == "CONTENT-LENGTH:") {
+      std::string value = Trimmed(line.substr(15));
+      int64_t length = -1;
+      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
+      if (ec == std::errc() && end == value.data() + value.size() && length >= 0) bodyLength_ = length;
     }
   }
+  inBody_ = true;
 }
 
 int32_t TCRHttp::ReadBody(uint8_t* buffer, int32_t offset, int32_t count) {
   if (!transport_ || count <= 0) return 0;
+  count = static_cast<int32_t>(std::min<int64_t>(count, BodyLeft()));
+  if (count == 0) return 0;
   while (received_.DataLength() < static_cast<size_t>(count)) {
     if (received_.DataLength() > 0) {
       bool readable = false;
@@ -378,11 +391,12 @@ int32_t TCRHttp::ReadBody(uint8_t* buffer, int32_t offset, int32_t count) {
   }
   size_t n = std::min(received_.DataLength(), static_cast<size_t>(count));
   received_.Read(buffer + offset, n);
+  bodyTaken_ += static_cast<int64_t>(n);
   return static_cast<int32_t>(n);
 }
 
 bool TCRHttp::DataAvailable(int32_t seconds) {
-  if (received_.DataLength() > 0) return true;
+  if (received_.DataLength() > 0 || BodyLeft() == 0) return true;
   if (!transport_ || !transport_->IsOpen()) return false;
   try {
     return transport_->WaitForReadable(seconds);

@@ -123,6 +123,13 @@ class TCRHttp {
   THeaderInfo headerInfo_;
   int status_ = 0;
   std::string statusLine_, location_, cookie_;
+  // The body's length when the response announced it (Content-Length),
+  // else -1, and what has been taken of it: a body read whole ends there,
+  // even when the server (or a proxy) keeps the connection open.
+  int64_t bodyLength_ = -1;
+  int64_t bodyTaken_ = 0;
+  bool inBody_ = false;
+  int64_t BodyLeft() const { return bodyLength_ < 0 ? INT64_MAX : bodyLength_ - bodyTaken_; }
   int32_t timeout_ = kDefaultTimeout;
   std::string proxyHost_;
   int32_t proxyPort_ = 8080;

@@ -102,6 +102,30 @@ TEST(HttpClient, GetSendsTheRequestLineAndHeadersAndReadsTheBody) {
   EXPECT_NE(std::find(seen.lines.begin(), seen.lines.end(), "Host:127.0.0.1"), seen.lines.end());
 }
 
+TEST(HttpClient, AnAnnouncedBodyEndsAtItsLengthWhileTheConnectionStaysOpen) {
+  // A proxy may keep the connection open after the answer: the body ends at
+  // its Content-Length, and whatever follows on the connection is not body.
+  std::atomic<bool> read{false};
+  ScriptedServer server([&](ScriptedConnection& c) {
+    ReadHttpRequest(c);
+    SendText(c, "HTTP/1.0 200 OK\r\nContent-Length: 12\r\n\r\nline one\nabc");
+    for (int i = 0; i < 200 && !read; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    SendText(c, "junk\n");
+  });
+  TCRHttp http(Url(server, "/"));
+  http.SetTimeout(5);
+  http.GetRequest();
+  EXPECT_EQ(http.ReadLine(), "line one\n");
+  EXPECT_EQ(Body(http), "abc");
+  EXPECT_TRUE(http.DataAvailable(5));  // at once: the end of the body
+  uint8_t byte = 0;
+  EXPECT_EQ(http.ReadBody(&byte, 0, 1), 0);
+  EXPECT_THROW(http.ReadLine(), HttpException);
+  read = true;
+  http.Disconnect();
+  EXPECT_EQ(server.Finish(), "");
+}
+
 TEST(HttpClient, CredentialsInTheUrlAreSentAsBasic) {
   HttpRequest seen;
   ScriptedServer server([&](ScriptedConnection& c) {
