@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 
 #include "AppTestSupport.h"
 #include "DbTestSupport.h"
@@ -658,6 +659,60 @@ class SchedulerWindowTest : public QObject {
     rows = dbs->db().Rows(perStore);
     QCOMPARE(int(rows.size()), kPartners + 1);
     for (const auto& row : rows) {
+      QCOMPARE(*row[1], std::string("1"));
+      QCOMPARE(*row[2], std::string("22"));
+    }
+  }
+
+  // The server refuses the INSERT of the third store on a live session: its
+  // DELETE is rolled back with it, so that store keeps its earlier row; the
+  // stores before it are written, and the retry, once the server accepts
+  // the row, leaves one row per store.
+  void refusedInsertKeepsTheStoresEarlierRow() {
+    auto dbs = Databases();
+    dbs->AddScheduled("127.0.0.1", dbs->customer(), "antiga", 23, 21, "2030-01-01 00:00:00");
+    for (int i = 1; i <= 3; ++i) {
+      const std::string database = "loja_r" + std::to_string(i);
+      dbs->AddPartner("Loja R" + std::to_string(i), "127.0.0.1", database);
+      dbs->AddScheduled("127.0.0.1", database, "antiga", 23, 21, "2030-01-01 00:00:00");
+    }
+    const std::string trigger = dbs->central() + ".recusa";
+    dbs->db().Exec("CREATE TRIGGER " + trigger + " BEFORE INSERT ON " + dbs->central() +
+                   ".taxasiva FOR EACH ROW IF NEW.basedados = 'loja_r2' THEN "
+                   "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'recusada'; END IF");
+    MessageBoxRecorder boxes(mrYes);
+    auto window = Window(*dbs);
+    QWidget* w = window.get();
+    Click(w, "btaceito");
+    QCOMPARE(Find<TCheckListBox>(w, "lista")->Count(), 4);
+    Click(w, "btall");
+    Click(w, "btnext1");
+    SetText(Find<QWidget>(w, "anterior"), "23");
+    SetText(Find<QWidget>(w, "nova"), "22");
+    Click(w, "btalterar");
+
+    QCOMPARE(boxes.boxes.size(), std::size_t{2});  // the confirmation, then the error
+    QVERIFY2(boxes.boxes[1].text.contains(QStringLiteral("recusada")), qPrintable(boxes.boxes[1].text));
+    QCOMPARE(ActivePage(w), 2);
+    const std::string perStore = "SELECT basedados, COUNT(*), MIN(nova) FROM " + dbs->central() +
+                                 ".taxasiva WHERE anterior = 23 GROUP BY basedados ORDER BY basedados";
+    std::map<std::string, std::string> rate;
+    for (const auto& row : dbs->db().Rows(perStore)) {
+      QCOMPARE(*row[1], std::string("1"));
+      rate[*row[0]] = *row[2];
+    }
+    QCOMPARE(int(rate.size()), 4);  // no store without its row
+    QCOMPARE(rate["loja_r2"], std::string("21"));  // the refused store kept its earlier row
+    int written = 0;
+    for (const auto& [database, nova] : rate) written += nova == "22";
+    QVERIFY(written >= 1);
+
+    dbs->db().Exec("DROP TRIGGER " + trigger);
+    boxes.boxes.clear();
+    Click(w, "btalterar");
+    QCOMPARE(boxes.boxes.size(), std::size_t{1});
+    QCOMPARE(ActivePage(w), 3);
+    for (const auto& row : dbs->db().Rows(perStore)) {
       QCOMPARE(*row[1], std::string("1"));
       QCOMPARE(*row[2], std::string("22"));
     }
