@@ -312,7 +312,9 @@ TEST_F(WireStmt, ResultFreedByTheCallerStaysTheStatements) {
 TEST_F(WireStmt, FetchWithNoRowsComingReadsNothingFromTheWire) {
   // The prepare announced columns, but no execute (or one answered by an
   // OK) sent rows: a fetch that read the wire would wait for the next
-  // command's answer, or take it for a row.
+  // command's answer, or take it for a row (a short time-out makes such a
+  // wait fail rather than hang).
+  api.ApplyCommandTimeout(s, 2);
   TMySqlStmt* st = Prepare("SELECT seq FROM seq_1_to_3");
   ASSERT_EQ(api.StmtBindResult(st), 0);
   TMySqlBinds* row = nullptr;
