@@ -191,9 +191,11 @@ void TMySqlSession::ConnectSession(const std::string& host, const std::string& u
 
   net_->ResetWrite();
   clientFlags_ = ComputeClientFlags(clientFlags);
-  // Asked for SSL, the login never goes out in clear.
-  if (protocol_ == mpSSL && sslCapable_ && !(clientFlags_ & CLIENT_SSL))
-    throw EMySqlException(CR_SSL_CONNECTION_ERROR, "The server does not offer SSL");
+  // Asked for SSL, the login never goes out in clear: not when the server
+  // offers no SSL, nor over a transport that cannot start it (the tunnel).
+  if (protocol_ == mpSSL && !(clientFlags_ & CLIENT_SSL))
+    throw EMySqlException(CR_SSL_CONNECTION_ERROR,
+                          sslCapable_ ? "The server does not offer SSL" : "SSL cannot be started over this transport");
   WriteLoginPacket(user, password, targetDatabase);
   ReadAuthAnswer(password);
   net_->SetCompressed((clientFlags_ & CLIENT_COMPRESS) != 0);

@@ -90,6 +90,17 @@ TEST_F(Tunnel, LoginAndQueriesEndToEnd) {
   EXPECT_EQ(client.Scalar("SELECT CONNECTION_ID() > 0"), "1");
 }
 
+TEST_F(Tunnel, SslAskedForIsNeverDroppedForTheTunnel) {
+  // The tunnel cannot start SSL: asked for both, the login does not go out
+  // in clear through it.
+  SqlClient client;
+  Attach(client, "tunnel");
+  client.SetInt(mysql::MYSQL_OPT_PROTOCOL, mysql::mpSSL);
+  EXPECT_FALSE(client.Connect(server()));
+  EXPECT_EQ(client.Errno(), 2026);
+  EXPECT_NE(client.Error().find("SSL cannot be started over this transport"), std::string::npos) << client.Error();
+}
+
 TEST_F(Tunnel, AFiveMiBStatementGoesAsPostsOfAtMostTwoMiB) {
   SqlClient client;
   Attach(client, "tunnel");
