@@ -338,6 +338,13 @@ Variant TMemDataSet::GetFieldVariant(const TField& field) const {
   return data_->GetFieldAsVariant(field.FieldNo(), buffer);
 }
 
+TData::TFieldNumber TMemDataSet::GetFieldNumber(const TField& field) const {
+  uint8_t* buffer = ActiveBuffer();
+  if (!buffer || field.FieldNo() <= 0 || field.FieldKind() != TFieldKindDS::fkData)
+    return {TData::TFieldNumber::kNull, 0, 0};
+  return data_->GetFieldAsNumber(field.FieldNo(), buffer);
+}
+
 std::string TMemDataSet::GetFieldText(const TField& field, bool& isNull) const {
   isNull = true;
   uint8_t* buffer = ActiveBuffer();

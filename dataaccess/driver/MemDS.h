@@ -89,6 +89,8 @@ class TMemDataSet : public TComponent {
   // (null) without a current row.
   bool GetFieldData(const TField& field, void* dest, size_t destSize) const;
   Variant GetFieldVariant(const TField& field) const;
+  // TData::GetFieldAsNumber on the current row (kNull without one).
+  TData::TFieldNumber GetFieldNumber(const TField& field) const;
   // The text of a string field as ReadFieldValue gives it (line breaks,
   // trimming), whole; empty and `isNull` set for a null field.
   std::string GetFieldText(const TField& field, bool& isNull) const;

@@ -255,6 +255,10 @@ bool TField::IsBlobType() const {
   }
 }
 
+TData::TFieldNumber TField::Number() const {
+  return dataSet_ ? dataSet_->GetFieldNumber(*this) : TData::TFieldNumber{TData::TFieldNumber::kNull, 0, 0};
+}
+
 bool TField::IsNull() const {
   if (!dataSet_) return true;
   return !dataSet_->GetFieldData(*this, nullptr, 0);
@@ -308,6 +312,9 @@ int64_t TField::AsLargeInt() const {
     return value;
   }
   if (IsIntegerType()) {
+    const TData::TFieldNumber n = Number();
+    if (n.kind == TData::TFieldNumber::kInteger) return n.integer;
+    if (n.kind == TData::TFieldNumber::kNull) return 0;
     const Variant v = dataSet_ ? dataSet_->GetFieldVariant(*this) : Variant::Null();
     return v.IsNull() ? 0 : v.AsInt64();
   }
@@ -344,6 +351,10 @@ double TField::AsFloat() const {
   }
   if (IsIntegerType() || dataType_ == ftFloat || dataType_ == ftCurrency || dataType_ == ftBCD ||
       dataType_ == ftFMTBcd || IsDateTimeType()) {
+    const TData::TFieldNumber n = Number();
+    if (n.kind == TData::TFieldNumber::kFloat) return n.real;
+    if (n.kind == TData::TFieldNumber::kInteger) return static_cast<double>(n.integer);
+    if (n.kind == TData::TFieldNumber::kNull) return 0;
     const Variant v = dataSet_ ? dataSet_->GetFieldVariant(*this) : Variant::Null();
     return v.IsNull() ? 0 : v.AsDouble();
   }
@@ -371,6 +382,9 @@ TDateTime TField::AsDateTime() const {
     return StrToDateTime(ReadText(isNull));
   }
   if (IsDateTimeType()) {
+    const TData::TFieldNumber n = Number();
+    if (n.kind == TData::TFieldNumber::kFloat) return n.real;
+    if (n.kind == TData::TFieldNumber::kNull) return 0;
     const Variant v = dataSet_ ? dataSet_->GetFieldVariant(*this) : Variant::Null();
     return v.IsNull() ? 0 : v.AsDateTime();
   }

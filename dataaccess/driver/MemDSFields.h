@@ -12,6 +12,7 @@
 #include "common/DataTypes.h"
 #include "common/DateTime.h"
 #include "common/Variant.h"
+#include "driver/MemData.h"
 
 namespace da {
 
@@ -131,6 +132,8 @@ class TField {
   bool IsBlobType() const;
   // The text of a string field; empty when null.
   std::string ReadText(bool& isNull) const;
+  // The value of a number or date field read without a Variant.
+  TData::TFieldNumber Number() const;
 
   TMemDataSet* dataSet_;  // weak: the dataset owns its fields
   std::string name_;

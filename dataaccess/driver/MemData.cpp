@@ -190,19 +190,14 @@ TRecBuf TData::AllocRecBuf(bool withCalcArea) const {
   return TRecBuf(new uint8_t[size == 0 ? 1 : size]());
 }
 
-const TFieldDesc& TData::CheckField(int fieldNo) const {
-  // Fields added after the layout was computed have no place in the records yet.
-  if (fieldNo < 1 || fieldNo > fields_.Count() || fieldNo > layoutFieldCount_)
-    throw EAssertionFailed(Format("Field number %d is out of range", {fieldNo}));
-  return fields_[fieldNo - 1];
+void TData::FieldOutOfRange(int fieldNo) {
+  throw EAssertionFailed(Format("Field number %d is out of range", {fieldNo}));
 }
 
-const TFieldDesc& TData::CheckDataField(int fieldNo) const {
-  const TFieldDesc& f = CheckField(fieldNo);
-  // Calculated and lookup values lie after RecordSize: stored records and
-  // plain record buffers have no room for them.
-  if (!f.IsDataField()) throw EAssertionFailed(Format("Field %s is not stored in the record", {f.Name()}));
-  return f;
+// Calculated and lookup values lie after RecordSize: stored records and
+// plain record buffers have no room for them.
+void TData::NotStored(const TFieldDesc& f) {
+  throw EAssertionFailed(Format("Field %s is not stored in the record", {f.Name()}));
 }
 
 uint32_t TData::ReadRef(const uint8_t* rec, const TFieldDesc& f) { return LoadUnaligned<uint32_t>(rec + f.Offset()); }
@@ -366,6 +361,36 @@ void TData::ReadFieldValue(int fieldNo, uint8_t* recBuf, void* dest, size_t dest
       std::memcpy(out, src, f.Size());
       return;
   }
+}
+
+TData::TFieldNumber TData::GetFieldAsNumber(int fieldNo, const uint8_t* recBuf) const {
+  const TFieldDesc& f = CheckDataField(fieldNo);
+  TFieldNumber n;
+  const uint8_t* src = recBuf + f.Offset();
+  auto integer = [&](int64_t v) {
+    n.kind = TFieldNumber::kInteger;
+    n.integer = v;
+  };
+  switch (f.DataType()) {
+    case dtInt8: integer(static_cast<int8_t>(LoadUnaligned<int16_t>(src))); break;
+    case dtInt16: integer(LoadUnaligned<int16_t>(src)); break;
+    case dtUInt16: integer(LoadUnaligned<uint16_t>(src)); break;
+    case dtInt32: integer(LoadUnaligned<int32_t>(src)); break;
+    case dtUInt32: integer(LoadUnaligned<uint32_t>(src)); break;
+    case dtInt64: integer(LoadUnaligned<int64_t>(src)); break;
+    case dtFloat:
+    case dtCurrency:
+    case dtDate:
+    case dtTime:
+    case dtDateTime:
+      n.kind = TFieldNumber::kFloat;
+      n.real = LoadUnaligned<double>(src);
+      break;
+    default: return n;  // kOther
+  }
+  // None of these types is a blob: the flag alone says null.
+  if (recBuf[dataSize_ + static_cast<size_t>(fieldNo) - 1] != 0) n = {TFieldNumber::kNull, 0, 0};
+  return n;
 }
 
 Variant TData::GetFieldAsVariant(int fieldNo, uint8_t* recBuf) const {

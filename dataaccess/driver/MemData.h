@@ -205,6 +205,17 @@ class TData {
   void PutField(int fieldNo, uint8_t* recBuf, const void* source, size_t sourceSize, bool raw = false);
   // Null for a null field, else the value in its natural kind.
   Variant GetFieldAsVariant(int fieldNo, uint8_t* recBuf) const;
+  // A number or date field's value without building a Variant, for the
+  // typed accessors that read every row: the integer types (dtBoolean
+  // excluded) as kInteger, dtFloat, dtCurrency and the date types as kFloat
+  // (a date as its day count), a null value as kNull; every other type is
+  // kOther and reads through GetFieldAsVariant.
+  struct TFieldNumber {
+    enum Kind : uint8_t { kOther, kNull, kInteger, kFloat } kind = kOther;
+    int64_t integer = 0;
+    double real = 0;
+  };
+  TFieldNumber GetFieldAsNumber(int fieldNo, const uint8_t* recBuf) const;
 
   // --- Stored forms, for the record set filling records directly.
   // Each replaces the field's value (releasing the old one), clears the
@@ -269,10 +280,23 @@ class TData {
   // Runs when ComputeLayout has set new sizes.
   virtual void LayoutChanged() {}
 
-  const TFieldDesc& CheckField(int fieldNo) const;
+  // Inline: every field read and write passes here.
+  const TFieldDesc& CheckField(int fieldNo) const {
+    // Fields added after the layout was computed have no place in the records yet.
+    if (fieldNo < 1 || fieldNo > layoutFieldCount_ || fieldNo > fields_.Count()) [[unlikely]]
+      FieldOutOfRange(fieldNo);
+    return fields_[fieldNo - 1];
+  }
   // As CheckField, and the field must be a data field (its value lives in
   // the record); calculated and lookup fields raise EAssertionFailed.
-  const TFieldDesc& CheckDataField(int fieldNo) const;
+  const TFieldDesc& CheckDataField(int fieldNo) const {
+    const TFieldDesc& f = CheckField(fieldNo);
+    if (!f.IsDataField()) [[unlikely]]
+      NotStored(f);
+    return f;
+  }
+  [[noreturn]] static void FieldOutOfRange(int fieldNo);
+  [[noreturn]] static void NotStored(const TFieldDesc& f);
   static uint32_t ReadRef(const uint8_t* rec, const TFieldDesc& f);
   static void WriteRef(uint8_t* rec, const TFieldDesc& f, uint32_t ref);
 
