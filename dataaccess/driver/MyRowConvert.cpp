@@ -55,6 +55,14 @@ uint64_t MySqlBitToUInt64(std::string_view bytes) {
 
 double MySqlTextToFloat(std::string_view text) {
   if (text.size() > 36) text = text.substr(0, 36);
+  // The usual text ("-12.5", "1e-7") parses whole at once; what ends in no
+  // digit or point ("inf", "nan"), carries a sign "+" or does not parse
+  // whole takes the checks below, with their errors.
+  if (!text.empty() && text[0] != '+' && (IsDigit(text.back()) || text.back() == '.')) {
+    double value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc() && end == text.data() + text.size()) return value;
+  }
   auto invalid = [&]() { return EConvertError(Format("'%s' is not a valid floating point value", {text})); };
   size_t i = 0;
   std::string_view number = text;

@@ -434,6 +434,8 @@ TEST(RowConvertTest, TextRulesAndTheirErrors) {
   for (const BadCase& c : std::vector<BadCase>{{"1.2.3", "'1.2.3' is not a valid floating point value"},
                                                {"12a", "'12a' is not a valid floating point value"},
                                                {"", "'' is not a valid floating point value"},
+                                               {"nan", "'nan' is not a valid floating point value"},
+                                               {"-inf", "'-inf' is not a valid floating point value"},
                                                {"1e", "'' is not a valid integer value"},
                                                {"1e+x", "'+x' is not a valid integer value"}}) {
     try {
