@@ -361,8 +361,7 @@ std::string TMemDataSet::GetFieldText(const TField& field, bool& isNull) const {
       isNull = false;
       const THeapRef ref = LoadUnaligned<uint32_t>(buffer + desc.Offset());
       if (ref == 0) return {};
-      const char* s = data_->StringHeap().Data(ref);
-      length = data_->StringHeap().ItemSize(ref);
+      const char* s = data_->StringHeap().Data(ref, length);
       // Stored trimmed; only line breaks can change it on the way out.
       if (!data_->ConvertEOL()) return std::string(s, strnlen(s, length));
       break;

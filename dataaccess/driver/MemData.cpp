@@ -301,8 +301,9 @@ void TData::ReadFieldValue(int fieldNo, uint8_t* recBuf, void* dest, size_t dest
         if (destSize) out[0] = 0;
         return;
       }
-      const char* s = heap_->Data(ref);
-      ReadText(f, s, BoundedLength(s, heap_->ItemSize(ref)), static_cast<char*>(dest), destSize);
+      size_t itemSize;
+      const char* s = heap_->Data(ref, itemSize);
+      ReadText(f, s, BoundedLength(s, itemSize), static_cast<char*>(dest), destSize);
       return;
     }
     case dtWideString:
@@ -410,8 +411,9 @@ Variant TData::GetFieldAsVariant(int fieldNo, uint8_t* recBuf) const {
     case dtExtString: {
       const THeapRef ref = ReadRef(recBuf, f);
       if (ref == 0) return Variant(std::string());
-      const char* s = heap_->Data(ref);
-      return Variant(std::string(s, BoundedLength(s, heap_->ItemSize(ref))));
+      size_t itemSize;
+      const char* s = heap_->Data(ref, itemSize);
+      return Variant(std::string(s, BoundedLength(s, itemSize)));
     }
     case dtWideString: {
       size_t max = f.Size() < 2 ? 0 : (f.Size() - 2) / 2;

@@ -267,6 +267,13 @@ char* TStringHeap::Data(THeapRef ref) const {
   return LiveHeader(ref) + kItemHeader;
 }
 
+char* TStringHeap::Data(THeapRef ref, size_t& itemSize) const {
+  MaybeLock lock(mutex_, threadSafe_);
+  char* h = LiveHeader(ref);
+  itemSize = ReadU32(h);
+  return h + kItemHeader;
+}
+
 size_t TStringHeap::ItemSize(THeapRef ref) const {
   MaybeLock lock(mutex_, threadSafe_);
   return ReadU32(LiveHeader(ref));

@@ -63,6 +63,8 @@ class TStringHeap {
   // is freed or the heap cleared.
   char* Data(THeapRef ref) const;
   size_t ItemSize(THeapRef ref) const;
+  // Data and ItemSize with one check of the reference.
+  char* Data(THeapRef ref, size_t& itemSize) const;
   uint16_t RefMark(THeapRef ref) const;
   // Whether `ref` names a live item (the checks of Data, without raising).
   bool IsLive(THeapRef ref) const;
