@@ -114,6 +114,13 @@ start_server() {
 seed() {
   [ -f "$demo/seeded" ] && return 0
   say "creating the demo databases (central '$CENTRAL_DB', customer 'loja_sede')"
+  # Not marked as seeded: whatever an interrupted first run left on the
+  # demo's own server goes, so that seeding starts clean.
+  client <<SQL
+DROP DATABASE IF EXISTS $CENTRAL_DB;
+DROP DATABASE IF EXISTS loja_sede;
+DROP USER IF EXISTS '$DEMO_USER'@'127.0.0.1', '$DEMO_USER'@'localhost';
+SQL
   client <"$root/scripts/demo/seed.sql"
   client <<SQL
 CREATE USER '$DEMO_USER'@'127.0.0.1' IDENTIFIED BY '$DEMO_PASSWORD';
