@@ -35,7 +35,9 @@ const char* kTypesTable =
     " f FLOAT, d DOUBLE, dc DECIMAL(10,2), dw DECIMAL(20,6),"
     " dt DATE, tm TIME, dtm DATETIME, ts TIMESTAMP NULL, y YEAR,"
     " c CHAR(10), vc VARCHAR(40), vl VARCHAR(300), bn BINARY(4), vb VARBINARY(10),"
-    " bl BLOB, tx TEXT, en ENUM('a','b'), st SET('x','y'), bt BIT(8)) CHARACTER SET latin1";
+    " bl BLOB, tx TEXT, en ENUM('a','b'), st SET('x','y'), bt BIT(8),"
+    " bu TINYINT(1) UNSIGNED, tb TINYBLOB, mb MEDIUMBLOB, lb LONGBLOB, tt TINYTEXT, mt MEDIUMTEXT, lt LONGTEXT,"
+    " g GEOMETRY, dt6 DATETIME(6), ts6 TIMESTAMP(6) NULL) CHARACTER SET latin1";
 
 // Data types of the columns of rs_types, then NULL AS nul.
 struct Mapping {
@@ -49,7 +51,9 @@ const std::vector<std::pair<std::string, TDataType>> kDefaults = {
     {"f", dtFloat},    {"d", dtFloat},      {"dc", dtFloat},   {"dw", dtFloat},   {"dt", dtDate},
     {"tm", dtTime},    {"dtm", dtDateTime}, {"ts", dtDateTime}, {"y", dtUInt16},  {"c", dtString},
     {"vc", dtString},  {"vl", dtString},    {"bn", dtString},  {"vb", dtString},  {"bl", dtBlob},
-    {"tx", dtMemo},    {"en", dtString},    {"st", dtString},  {"bt", dtInt64},   {"nul", dtString}};
+    {"tx", dtMemo},    {"en", dtString},    {"st", dtString},  {"bt", dtInt64},   {"bu", dtBoolean},
+    {"tb", dtBlob},    {"mb", dtBlob},      {"lb", dtBlob},    {"tt", dtMemo},    {"mt", dtMemo},
+    {"lt", dtMemo},    {"g", dtBlob},       {"dt6", dtDateTime}, {"ts6", dtDateTime}, {"nul", dtString}};
 
 TEST_F(RecordSetTest, EveryColumnTypeUnderEveryOptionThatChangesItsMapping) {
   Run("DROP TABLE IF EXISTS rs_types");
@@ -59,7 +63,7 @@ TEST_F(RecordSetTest, EveryColumnTypeUnderEveryOptionThatChangesItsMapping) {
     if (type != dtBlob && type != dtMemo) asString[name] = dtString;
   // Text blobs stay memos, decoded from UTF-8 on a Unicode session.
   std::map<std::string, TDataType> asStringUnicode = asString;
-  asStringUnicode["tx"] = dtWideMemo;
+  for (const char* text : {"tx", "tt", "mt", "lt"}) asStringUnicode[text] = dtWideMemo;
   std::map<std::string, TDataType> unicode;
   for (const auto& [name, type] : kDefaults) {
     if (type == dtString) unicode[name] = dtWideString;
@@ -69,7 +73,7 @@ TEST_F(RecordSetTest, EveryColumnTypeUnderEveryOptionThatChangesItsMapping) {
       {"", {}},
       {"FieldsAsString", asString},
       {"FieldsAsString UseUnicode", asStringUnicode},
-      {"EnableBoolean=0", {{"b", dtInt8}}},
+      {"EnableBoolean=0", {{"b", dtInt8}, {"bu", dtUInt16}}},
       {"BinaryAsString=0", {{"bn", dtBytes}, {"vb", dtVarBytes}}},
       {"OptimizedBigInt", {{"bi10", dtInt32}, {"bt", dtInt32}}},
       {"BCD", {{"dc", dtBCD}, {"dw", dtBCD}}},
