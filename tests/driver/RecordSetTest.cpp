@@ -177,7 +177,9 @@ TEST_F(RecordSetTest, EveryTypeIsConvertedFromTheServersText) {
   Run("INSERT INTO rs_types_values VALUES (1, -128, 255, -32768, 65535, -8388608, -2147483648, 4294967295,"
       " -9223372036854775808, 1234567890, 1.5, -2.5e-300, -12345678.91, 12345678901234.123456,"
       " '2026-12-31', '-12:30:00', '1899-12-30 00:00:00', '2026-01-02 03:04:05', 1999,"
-      " 'abc', 'v\xE9''rdade', REPEAT('x', 300), 'ab', 0x00ff10, 'blob\\0bytes', 'memo\\ntext', 'b', 'x,y', 0xA5)");
+      " 'abc', 'v\xE9''rdade', REPEAT('x', 300), 'ab', 0x00ff10, 'blob\\0bytes', 'memo\\ntext', 'b', 'x,y', 0xA5,"
+      " 1, 'tb', 'mb', 'lb', 'tt', 'mt', 'lt', ST_GeomFromText('POINT(1 2)'),"
+      " '2026-01-02 03:04:05.123456', '2026-01-02 03:04:05.987654')");
   Run("INSERT INTO rs_types_values (b, tm, dtm) VALUES (0, '838:59:59', '0000-00-00 00:00:00')");
 
   TMySQLRecordset rs;
@@ -221,6 +223,16 @@ TEST_F(RecordSetTest, EveryTypeIsConvertedFromTheServersText) {
   EXPECT_EQ(v("en"), Variant(std::string("b")));
   EXPECT_EQ(v("st"), Variant(std::string("x,y")));
   EXPECT_EQ(v("bt"), Variant(int64_t{0xA5}));
+  EXPECT_EQ(v("bu"), Variant(true));
+  EXPECT_EQ(v("tb"), Variant(Variant::Bytes{'t', 'b'}));
+  EXPECT_EQ(v("mb"), Variant(Variant::Bytes{'m', 'b'}));
+  EXPECT_EQ(v("lb"), Variant(Variant::Bytes{'l', 'b'}));
+  EXPECT_EQ(v("tt"), Variant(std::string("tt")));
+  EXPECT_EQ(v("mt"), Variant(std::string("mt")));
+  EXPECT_EQ(v("lt"), Variant(std::string("lt")));
+  EXPECT_EQ(v("g").AsBytes().size(), 25u);  // SRID and the point as the server stores it
+  EXPECT_EQ(v("dt6"), Variant::FromDateTime(EncodeDateTime({2026, 1, 2, 3, 4, 5, 123})));
+  EXPECT_EQ(v("ts6"), Variant::FromDateTime(EncodeDateTime({2026, 1, 2, 3, 4, 5, 987})));
 
   rs.StepNextRecord(row.get());
   EXPECT_DOUBLE_EQ(*v("tm").GetDateTime(), 838.0 / 24 + (59 * 60 + 59) / 86400.0);
