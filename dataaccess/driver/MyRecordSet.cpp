@@ -466,7 +466,7 @@ void TMySQLRecordset::PutDate(const TMySQLFieldDesc& f, std::string_view text, u
 }
 
 void TMySQLRecordset::ReadRow(TMySQLAPI& api, TMySqlResultSet* result, TMySqlBinds* row, uint8_t* record) {
-  api.GetRowLengths(result, lengths_);
+  (void)result;
   const size_t dataSize = DataSize();
   const int count = FieldCount();
   for (int i = 0; i < count; ++i) {
@@ -479,14 +479,14 @@ void TMySQLRecordset::ReadRow(TMySQLAPI& api, TMySqlResultSet* result, TMySqlBin
     }
     const auto col = static_cast<uint32_t>(f.ActualFieldNo());
     const TDataType dt = f.DataType();
-    if (api.IsNullField(row, col)) {
+    const uint8_t* p;
+    size_t len;
+    if (!api.GetFieldBytes(row, col, p, len)) {
       // A null blob still has its (empty) object.
       if (f.IsBlob()) CreateBlob(fieldNo, record);
       nullFlag = 1;
       continue;
     }
-    const uint8_t* p = api.GetFieldPointer(result, row, col);
-    const size_t len = p && col < lengths_.size() ? static_cast<size_t>(lengths_[col]) : 0;
     const std::string_view text(reinterpret_cast<const char*>(p), len);
     uint8_t* dst = record + f.Offset();
     nullFlag = 0;
@@ -685,7 +685,6 @@ void TMySQLRecordset::ReleaseSecondConnection(bool closingEarly) {
 void TMySQLRecordset::InternalClose() {
   ReleaseSecondConnection(true);
   DrainResult(fetchAll_);
-  lengths_.clear();
   if (!Prepared()) statementType_ = stUnknown;
   tablesInfo_.ClearTimestamps();
 }

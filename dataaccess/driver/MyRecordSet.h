@@ -144,7 +144,6 @@ class TMySQLRecordset : public TCRRecordSet {
   std::unique_ptr<TMySQLConnection> ownedSecond_;
   mysql::TMySqlResultSet* savedNextResult_ = nullptr;   // owned; read ahead for OpenNext
   int64_t savedNextRowsAffected_ = 0;
-  std::vector<int32_t> lengths_;  // the current row's column lengths
   TMyLengthContext lengthContext_;  // of the statement last executed
 };
 

@@ -118,6 +118,10 @@ class TMySQLAPI {
   // The column's bytes, or null for NULL. Valid until the next fetch on the
   // same session.
   virtual const uint8_t* GetFieldPointer(TMySqlResultSet* result, TMySqlBinds* row, uint32_t index) = 0;
+  // IsNullField, GetFieldPointer and the column's length in one call, for
+  // readers that take every column of every row: false for NULL (then
+  // `bytes` is null and `length` 0).
+  virtual bool GetFieldBytes(TMySqlBinds* row, uint32_t index, const uint8_t*& bytes, size_t& length) = 0;
   // Copies the column's bytes (at most `length`, never more than the column
   // holds) to destination + offset; nothing for NULL or empty columns.
   virtual void CopyFieldData(TMySqlBinds* row, uint32_t index, uint32_t length, uint8_t* destination,

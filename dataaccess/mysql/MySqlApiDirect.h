@@ -88,6 +88,7 @@ class TMySQLAPIDirect : public TMySQLAPI {
   void GetRowLengths(TMySqlResultSet* result, std::vector<int32_t>& lengths) override;
   bool IsNullField(TMySqlBinds* row, uint32_t index) override;
   const uint8_t* GetFieldPointer(TMySqlResultSet* result, TMySqlBinds* row, uint32_t index) override;
+  bool GetFieldBytes(TMySqlBinds* row, uint32_t index, const uint8_t*& bytes, size_t& length) override;
   void CopyFieldData(TMySqlBinds* row, uint32_t index, uint32_t length, uint8_t* destination,
                      uint32_t destinationOffset) override;
   void CopyFieldData(TMySqlBinds* row, uint32_t index, uint32_t length, uint8_t* destination) override;

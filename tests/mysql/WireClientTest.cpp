@@ -53,14 +53,24 @@ class WireClient : public testsupport::ServerTest {
     api.GetRowLengths(result, lengths);
     Row out;
     for (uint32_t i = 0; i < lengths.size(); ++i) {
+      const uint8_t* bytes = reinterpret_cast<const uint8_t*>("x");
+      size_t length = 99;
+      const bool present = api.GetFieldBytes(row, i, bytes, length);
       if (api.IsNullField(row, i)) {
         EXPECT_EQ(api.GetFieldPointer(result, row, i), nullptr);
+        EXPECT_FALSE(present);
+        EXPECT_EQ(bytes, nullptr);
+        EXPECT_EQ(length, 0u);
         out.emplace_back();
         continue;
       }
       const uint8_t* p = api.GetFieldPointer(result, row, i);
       std::string viaPointer = lengths[i] ? std::string(reinterpret_cast<const char*>(p), lengths[i]) : "";
       EXPECT_EQ(api.GetFieldText(row, i), viaPointer);
+      // The one-call form gives the same bytes.
+      EXPECT_TRUE(present);
+      EXPECT_EQ(length, static_cast<size_t>(lengths[i]));
+      EXPECT_EQ(length ? std::string(reinterpret_cast<const char*>(bytes), length) : "", viaPointer);
       out.emplace_back(viaPointer);
     }
     return out;
