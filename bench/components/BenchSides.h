@@ -6,13 +6,9 @@
 #include <memory>
 #include <string>
 
-namespace bench {
+#include "BenchServer.h"
 
-struct ServerAddress {
-  std::string host;
-  int port = 0;
-  std::string user, password, database;
-};
+namespace bench {
 
 // What a walk over the rows read; both sides compute it the same way.
 struct Sums {

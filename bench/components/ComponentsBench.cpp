@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchArgs.h"
 #include "BenchSides.h"
 
 namespace bench {
@@ -42,24 +43,6 @@ struct Options {
   int inserts = 20000;
   int repeat = 3;
 };
-
-ServerAddress ReadServer(const std::string& envFile) {
-  std::map<std::string, std::string> values;
-  std::ifstream in(envFile);
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  auto get = [&](const char* key) {
-    const char* env = std::getenv(key);
-    return env && *env ? std::string(env) : values[key];
-  };
-  ServerAddress s{get("DATEST_HOST"), std::atoi(get("DATEST_PORT").c_str()), get("DATEST_USER"),
-                  get("DATEST_PASSWORD"), get("DATEST_DATABASE")};
-  if (s.host.empty() || s.port <= 0) throw std::runtime_error("no server address: pass --env <server.env>");
-  return s;
-}
 
 double CpuSeconds() {
   timespec ts{};
@@ -208,24 +191,15 @@ int Run(const Options& o) {
 
 int main(int argc, char** argv) {
   bench::Options o;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto next = [&]() -> std::string {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "%s needs a value\n", a.c_str());
-        std::exit(2);
-      }
-      return argv[++i];
-    };
+  const bool parsed = bench::ParseOptions(argc, argv, "components_bench", [&](const std::string& a, auto next) {
     if (a == "--env") o.envFile = next();
-    else if (a == "--rows") o.rows = std::strtoull(next().c_str(), nullptr, 10);
-    else if (a == "--inserts") o.inserts = std::atoi(next().c_str());
-    else if (a == "--repeat") o.repeat = std::atoi(next().c_str());
-    else {
-      std::fprintf(stderr, "usage: components_bench --env FILE [--rows N] [--inserts M] [--repeat R]\n");
-      return 2;
-    }
-  }
+    else if (a == "--rows") o.rows = std::stoull(next());
+    else if (a == "--inserts") o.inserts = std::max(1, std::stoi(next()));
+    else if (a == "--repeat") o.repeat = std::max(1, std::stoi(next()));
+    else return false;
+    return true;
+  });
+  if (!parsed) return 2;
   try {
     return bench::Run(o);
   } catch (const std::exception& e) {

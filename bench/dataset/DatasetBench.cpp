@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchArgs.h"
 #include "DatasetSide.h"
 
 namespace bench {
@@ -108,24 +109,6 @@ Result InChild(const std::function<WalkSums()>& walk) {
   return r;
 }
 
-ServerAddress ReadServer(const std::string& envFile) {
-  std::map<std::string, std::string> values;
-  std::ifstream in(envFile);
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  auto get = [&](const char* key) {
-    const char* env = std::getenv(key);
-    return env && *env ? std::string(env) : values[key];
-  };
-  ServerAddress s{get("DATEST_HOST"), std::atoi(get("DATEST_PORT").c_str()), get("DATEST_USER"),
-                  get("DATEST_PASSWORD"), get("DATEST_DATABASE")};
-  if (s.host.empty() || s.port <= 0) throw std::runtime_error("no server address: pass --env <server.env>");
-  return s;
-}
-
 void CheckSame(const WalkSums& a, const WalkSums& b, uint64_t rows) {
   auto near = [](double x, double y) { return std::fabs(x - y) <= 1e-9 * std::max(1.0, std::fabs(x)); };
   if (a.rows != rows || b.rows != rows || a.ints != b.ints || a.textBytes != b.textBytes || !near(a.days, b.days) ||
@@ -197,24 +180,16 @@ std::vector<uint64_t> ParseList(const std::string& text) {
 
 int main(int argc, char** argv) {
   bench::Options o;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto next = [&]() -> std::string {
-      if (i + 1 >= argc) throw std::runtime_error("missing value after " + a);
-      return argv[++i];
-    };
-    try {
-      if (a == "--env") o.envFile = next();
-      else if (a == "--rows") o.rows = std::stoull(next());
-      else if (a == "--repeat") o.repeat = std::max(1, std::stoi(next()));
-      else if (a == "--only") o.only = next();
-      else if (a == "--forward-rows") o.forwardRows = bench::ParseList(next());
-      else throw std::runtime_error("unknown option " + a);
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "dataset_bench: %s\n", e.what());
-      return 2;
-    }
-  }
+  const bool parsed = bench::ParseOptions(argc, argv, "dataset_bench", [&](const std::string& a, auto next) {
+    if (a == "--env") o.envFile = next();
+    else if (a == "--rows") o.rows = std::stoull(next());
+    else if (a == "--repeat") o.repeat = std::max(1, std::stoi(next()));
+    else if (a == "--only") o.only = next();
+    else if (a == "--forward-rows") o.forwardRows = bench::ParseList(next());
+    else return false;
+    return true;
+  });
+  if (!parsed) return 2;
   try {
     return bench::Run(o);
   } catch (const std::exception& e) {

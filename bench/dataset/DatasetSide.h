@@ -6,13 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace bench {
+#include "BenchServer.h"
 
-struct ServerAddress {
-  std::string host;
-  int port = 0;
-  std::string user, password, database;
-};
+namespace bench {
 
 // What a walk read, to check that both sides saw the same values.
 struct WalkSums {

@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "BenchArgs.h"
 #include "PeerFloor.h"
 #include "SchedulerDatabase.h"
 #include "StoreDiscovery.h"
@@ -38,24 +39,6 @@ struct Options {
   int stores = 1000;
   int repeat = 5;
 };
-
-ServerAddress ReadServer(const std::string& envFile) {
-  std::map<std::string, std::string> values;
-  std::ifstream in(envFile);
-  std::string line;
-  while (std::getline(in, line)) {
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  auto get = [&](const char* key) {
-    const char* env = std::getenv(key);
-    return env && *env ? std::string(env) : values[key];
-  };
-  ServerAddress s{get("DATEST_HOST"), std::atoi(get("DATEST_PORT").c_str()), get("DATEST_USER"),
-                  get("DATEST_PASSWORD")};
-  if (s.host.empty() || s.port <= 0) throw std::runtime_error("no server address: pass --env <server.env>");
-  return s;
-}
 
 std::string StoreDatabase(int i) { return "loja_" + std::to_string(i); }
 
@@ -142,29 +125,21 @@ int Measure(Cost& best, const std::function<int()>& work) {
   return result;
 }
 
-Options Parse(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto next = [&]() -> std::string {
-      if (i + 1 >= argc) throw std::runtime_error("missing value after " + arg);
-      return argv[++i];
-    };
-    if (arg == "--env") o.envFile = next();
-    else if (arg == "--stores") o.stores = std::max(1, std::atoi(next().c_str()));
-    else if (arg == "--repeat") o.repeat = std::max(1, std::atoi(next().c_str()));
-    else throw std::runtime_error("unknown argument " + arg);
-  }
-  return o;
-}
-
 }  // namespace
 }  // namespace bench
 
 int main(int argc, char** argv) {
   using namespace bench;
+  Options options;
+  const bool parsed = ParseOptions(argc, argv, "discovery_bench", [&](const std::string& a, auto next) {
+    if (a == "--env") options.envFile = next();
+    else if (a == "--stores") options.stores = std::max(1, std::stoi(next()));
+    else if (a == "--repeat") options.repeat = std::max(1, std::stoi(next()));
+    else return false;
+    return true;
+  });
+  if (!parsed) return 2;
   try {
-    const Options options = Parse(argc, argv);
     const ServerAddress server = ReadServer(options.envFile);
     PrepareDatabases(server, options.stores);
     const int expectedMarks = options.stores / 3;

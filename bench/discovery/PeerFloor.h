@@ -6,15 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "BenchServer.h"
+
 struct st_mysql;
 
 namespace bench {
-
-struct ServerAddress {
-  std::string host;
-  int port = 0;
-  std::string user, password;
-};
 
 // One session of the stock client library; failures throw
 // std::runtime_error with its message.

@@ -5,12 +5,11 @@
 #include <memory>
 #include <string>
 
+#include "BenchServer.h"
+
 namespace driverbench {
 
-struct Server {
-  std::string host, user, password, database;
-  int port = 0;
-};
+using Server = bench::ServerAddress;
 
 // The value of row i: text that needs escaping now and then.
 inline std::string ValueOf(int i) {

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchArgs.h"
 #include "BenchSide.h"
 
 namespace driverbench {
@@ -35,24 +36,6 @@ struct Options {
   int inserts = 20000;
   int rounds = 40;
 };
-
-Server ReadServer(const std::string& envFile) {
-  std::map<std::string, std::string> values;
-  std::ifstream in(envFile);
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  auto get = [&](const char* key) {
-    const char* env = std::getenv(key);
-    return env && *env ? std::string(env) : values[key];
-  };
-  Server s{get("DATEST_HOST"), get("DATEST_USER"), get("DATEST_PASSWORD"), get("DATEST_DATABASE"),
-           std::atoi(get("DATEST_PORT").c_str())};
-  if (s.host.empty() || s.port <= 0) throw std::runtime_error("no server address: pass --env <server.env>");
-  return s;
-}
 
 // Client CPU (user + system) of this thread.
 double CpuNow() {
@@ -135,7 +118,7 @@ void Alternate(Side& peer, Side& ours, int first, int total) {
 }
 
 int Run(const Options& o) {
-  const Server server = ReadServer(o.envFile);
+  const Server server = bench::ReadServer(o.envFile);
   std::unique_ptr<Side> peer = MakePeerSide(server);
   std::unique_ptr<Side> ours = MakeOurSide(server);
   peer->Run("CREATE TABLE IF NOT EXISTS bench_drv (id INT NOT NULL, v VARCHAR(40) NOT NULL) ENGINE=MEMORY");
@@ -174,22 +157,14 @@ int Run(const Options& o) {
 
 int main(int argc, char** argv) {
   driverbench::Options o;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto next = [&]() -> std::string {
-      if (i + 1 >= argc) throw std::runtime_error("missing value after " + a);
-      return argv[++i];
-    };
-    try {
-      if (a == "--env") o.envFile = next();
-      else if (a == "--inserts") o.inserts = std::max(1, std::stoi(next()));
-      else if (a == "--rounds") o.rounds = std::max(1, std::stoi(next()));
-      else throw std::runtime_error("unknown option " + a);
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "driver_bench: %s\n", e.what());
-      return 2;
-    }
-  }
+  const bool parsed = bench::ParseOptions(argc, argv, "driver_bench", [&](const std::string& a, auto next) {
+    if (a == "--env") o.envFile = next();
+    else if (a == "--inserts") o.inserts = std::max(1, std::stoi(next()));
+    else if (a == "--rounds") o.rounds = std::max(1, std::stoi(next()));
+    else return false;
+    return true;
+  });
+  if (!parsed) return 2;
   try {
     return driverbench::Run(o);
   } catch (const std::exception& e) {

@@ -6,15 +6,9 @@
 #include <memory>
 #include <string>
 
-namespace bench {
+#include "BenchServer.h"
 
-struct ServerAddress {
-  std::string host;
-  int port = 0;
-  std::string user, password, database;
-  std::string socket;  // the server's local socket
-  std::string sslCa;   // the CA of the server's certificate
-};
+namespace bench {
 
 // The transports besides plain TCP that both clients offer.
 enum class Via { kSsl, kSocket };

@@ -27,6 +27,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "BenchArgs.h"
 #include "BenchClient.h"
 
 namespace bench {
@@ -64,30 +65,6 @@ void Measure(Cost& best, const std::function<void()>& work) {
   work();
   best.cpu = std::min(best.cpu, CpuSeconds() - c0);
   best.wall = std::min(best.wall, WallSeconds() - w0);
-}
-
-std::map<std::string, std::string> ReadEnvFile(const std::string& envFile) {
-  std::map<std::string, std::string> values;
-  std::ifstream in(envFile);
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return values;
-}
-
-ServerAddress ReadServer(const std::string& envFile) {
-  std::map<std::string, std::string> values = ReadEnvFile(envFile);
-  auto get = [&](const char* key) {
-    const char* env = std::getenv(key);
-    return env && *env ? std::string(env) : values[key];
-  };
-  ServerAddress s{get("DATEST_HOST"),     std::atoi(get("DATEST_PORT").c_str()), get("DATEST_USER"),
-                  get("DATEST_PASSWORD"), get("DATEST_DATABASE"),                get("DATEST_SOCKET"),
-                  get("DATEST_SSL_CA")};
-  if (s.host.empty() || s.port <= 0) throw std::runtime_error("no server address: pass --env <server.env>");
-  return s;
 }
 
 void PrepareTables(BenchClient& client, const ServerAddress& server, uint64_t rows) {
@@ -225,25 +202,17 @@ int Run(const Options& o) {
 
 int main(int argc, char** argv) {
   bench::Options o;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto next = [&]() -> std::string {
-      if (i + 1 >= argc) throw std::runtime_error("missing value after " + a);
-      return argv[++i];
-    };
-    try {
-      if (a == "--env") o.envFile = next();
-      else if (a == "--rows") o.rows = std::stoull(next());
-      else if (a == "--inserts") o.inserts = std::stoi(next());
-      else if (a == "--repeat") o.repeat = std::max(1, std::stoi(next()));
-      else if (a == "--tunnel-env") o.tunnelEnvFile = next();
-      else if (a == "--round-trips") o.roundTrips = std::max(1, std::stoi(next()));
-      else throw std::runtime_error("unknown option " + a);
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "wire_bench: %s\n", e.what());
-      return 2;
-    }
-  }
+  const bool parsed = bench::ParseOptions(argc, argv, "wire_bench", [&](const std::string& a, auto next) {
+    if (a == "--env") o.envFile = next();
+    else if (a == "--rows") o.rows = std::stoull(next());
+    else if (a == "--inserts") o.inserts = std::stoi(next());
+    else if (a == "--repeat") o.repeat = std::max(1, std::stoi(next()));
+    else if (a == "--tunnel-env") o.tunnelEnvFile = next();
+    else if (a == "--round-trips") o.roundTrips = std::max(1, std::stoi(next()));
+    else return false;
+    return true;
+  });
+  if (!parsed) return 2;
   try {
     return bench::Run(o);
   } catch (const std::exception& e) {
