@@ -9,6 +9,20 @@
 #include "transports/CRVioHttp.h"
 
 namespace da {
+namespace {
+
+// An option refused while the connection is open ("Cannot perform this
+// operation on an open connection"): compared, stored, handed to the driver
+// connection (as `driverValue` when the driver takes it in another form).
+template <typename T, typename D>
+void SetOptionWhileClosed(TCustomMyConnection& owner, T& field, const T& value, int prop, const D& driverValue) {
+  if (value == field) return;
+  owner.CheckClosed();
+  field = value;
+  owner.SetDriverProp(prop, driverValue);
+}
+
+}  // namespace
 
 // --- TMyConnectionOptions ----------------------------------------------------
 
@@ -17,45 +31,27 @@ TMyConnectionOptions::TMyConnectionOptions(TCustomMyConnection* owner) : TDAConn
 TCustomMyConnection& TMyConnectionOptions::Owner() const { return static_cast<TCustomMyConnection&>(*owner_); }
 
 void TMyConnectionOptions::SetCompress(bool value) {
-  if (value == compress_) return;
-  Owner().CheckClosed();
-  compress_ = value;
-  Owner().SetDriverProp(propCompress, value);
+  SetOptionWhileClosed(Owner(), compress_, value, propCompress, value);
 }
 
 void TMyConnectionOptions::SetUseUnicode(bool value) {
-  if (value == useUnicode_) return;
-  Owner().CheckClosed();
-  useUnicode_ = value;
-  Owner().SetDriverProp(propUseUnicode, value);
+  SetOptionWhileClosed(Owner(), useUnicode_, value, propUseUnicode, value);
 }
 
 void TMyConnectionOptions::SetCharset(const std::string& value) {
-  if (value == charset_) return;
-  Owner().CheckClosed();
-  charset_ = value;
-  Owner().SetDriverProp(propCharset, value);
+  SetOptionWhileClosed(Owner(), charset_, value, propCharset, value);
 }
 
 void TMyConnectionOptions::SetProtocol(TMyProtocol value) {
-  if (value == protocol_) return;
-  Owner().CheckClosed();
-  protocol_ = value;
-  Owner().SetDriverProp(propProtocol, static_cast<int32_t>(value));
+  SetOptionWhileClosed(Owner(), protocol_, value, propProtocol, static_cast<int32_t>(value));
 }
 
 void TMyConnectionOptions::SetEmbedded(bool value) {
-  if (value == embedded_) return;
-  Owner().CheckClosed();
-  embedded_ = value;
-  Owner().SetDriverProp(propEmbedded, value);
+  SetOptionWhileClosed(Owner(), embedded_, value, propEmbedded, value);
 }
 
 void TMyConnectionOptions::SetDirect(bool value) {
-  if (value == direct_) return;
-  Owner().CheckClosed();
-  direct_ = value;
-  Owner().SetDriverProp(propDirect, value);
+  SetOptionWhileClosed(Owner(), direct_, value, propDirect, value);
 }
 
 void TMyConnectionOptions::SetCheckBackslashes(bool value) {
@@ -65,38 +61,23 @@ void TMyConnectionOptions::SetCheckBackslashes(bool value) {
 }
 
 void TMyConnectionOptions::SetNullForZeroDelphiDate(bool value) {
-  if (value == nullForZeroDelphiDate_) return;
-  Owner().CheckClosed();
-  nullForZeroDelphiDate_ = value;
-  Owner().SetDriverProp(propNullForZeroDelphiDate, value);
+  SetOptionWhileClosed(Owner(), nullForZeroDelphiDate_, value, propNullForZeroDelphiDate, value);
 }
 
 void TMyConnectionOptions::SetOptimizedBigInt(bool value) {
-  if (value == optimizedBigInt_) return;
-  Owner().CheckClosed();
-  optimizedBigInt_ = value;
-  Owner().SetDriverProp(propOptimizedBigInt, value);
+  SetOptionWhileClosed(Owner(), optimizedBigInt_, value, propOptimizedBigInt, value);
 }
 
 void TMyConnectionOptions::SetAuthPlugin(const std::string& value) {
-  if (value == authPlugin_) return;
-  Owner().CheckClosed();
-  authPlugin_ = value;
-  Owner().SetDriverProp(propAuthPlugin, value);
+  SetOptionWhileClosed(Owner(), authPlugin_, value, propAuthPlugin, value);
 }
 
 void TMyConnectionOptions::SetServerPublicKeyFile(const std::string& value) {
-  if (value == serverPublicKeyFile_) return;
-  Owner().CheckClosed();
-  serverPublicKeyFile_ = value;
-  Owner().SetDriverProp(propServerPublicKeyFile, value);
+  SetOptionWhileClosed(Owner(), serverPublicKeyFile_, value, propServerPublicKeyFile, value);
 }
 
 void TMyConnectionOptions::SetGetServerPublicKey(bool value) {
-  if (value == getServerPublicKey_) return;
-  Owner().CheckClosed();
-  getServerPublicKey_ = value;
-  Owner().SetDriverProp(propGetServerPublicKey, value);
+  SetOptionWhileClosed(Owner(), getServerPublicKey_, value, propGetServerPublicKey, value);
 }
 
 TDANumericType TMyConnectionOptions::NumericType() const {
