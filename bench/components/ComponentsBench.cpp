@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "BenchArgs.h"
+#include "BenchClock.h"
 #include "BenchSides.h"
 
 namespace bench {
@@ -43,16 +44,6 @@ struct Options {
   int inserts = 20000;
   int repeat = 3;
 };
-
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double WallSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 long CurrentRssKiB() {
   std::ifstream statm("/proc/self/statm");

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "BenchArgs.h"
+#include "BenchClock.h"
 #include "DatasetSide.h"
 
 namespace bench {
@@ -49,18 +50,6 @@ struct Result {
   WalkSums sums;
   char error[200] = {};
 };
-
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  auto secs = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return secs(u.ru_utime) + secs(u.ru_stime);
-}
-
-double WallSeconds() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 long StatusKiB(const char* key) {
   std::ifstream in("/proc/self/status");

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "BenchArgs.h"
+#include "BenchClock.h"
 #include "PeerFloor.h"
 #include "SchedulerDatabase.h"
 #include "StoreDiscovery.h"
@@ -107,13 +108,6 @@ struct Cost {
   double wall = 1e300;
   double cpu = 1e300;  // the client's own: user + system
 };
-
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  auto secs = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return secs(u.ru_utime) + secs(u.ru_stime);
-}
 
 // Runs `work` once, keeps the best times seen so far, answers its result.
 int Measure(Cost& best, const std::function<int()>& work) {

@@ -28,6 +28,7 @@
 #include <string>
 
 #include "BenchArgs.h"
+#include "BenchClock.h"
 #include "BenchClient.h"
 
 namespace bench {
@@ -46,18 +47,6 @@ struct Cost {
   double cpu = 1e300;
   double wall = 1e300;
 };
-
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  auto secs = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return secs(u.ru_utime) + secs(u.ru_stime);
-}
-
-double WallSeconds() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 // Runs `work` once and keeps the best CPU and wall time seen so far.
 void Measure(Cost& best, const std::function<void()>& work) {

@@ -3,16 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "ComponentTestSupport.h"
 #include "MyQueryArgs.h"
+#include "MyQueryProgram.h"
 #include "MyQueryRun.h"
 
 namespace {
@@ -98,39 +94,8 @@ TEST(MyQueryArgsTest, ValuesAreEscapedOnTheirLine) {
 
 // --- The program -----------------------------------------------------------
 
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-// Runs myquery with `args` (each quoted for the shell), standard input
-// from `input`, and the environment assignments `env` in front.
-RunResult RunMyQuery(const std::vector<std::string>& args, const std::string& input = {}, const std::string& env = {}) {
-  const std::string base = testing::TempDir() + "myquery_" + std::to_string(::getpid());
-  std::ofstream(base + ".in", std::ios::binary) << input;
-  std::string cmd = env + " " + Quote(MYQUERY_BIN);
-  for (const std::string& a : args) cmd += " " + Quote(a);
-  cmd += " <" + Quote(base + ".in") + " >" + Quote(base + ".out") + " 2>" + Quote(base + ".err");
-  RunResult r;
-  int rc = std::system(cmd.c_str());
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  r.out = ReadFile(base + ".out");
-  r.err = ReadFile(base + ".err");
-  return r;
-}
+using myquerytest::RunMyQuery;
+using myquerytest::RunResult;
 
 class MyQueryProgramTest : public testsupport::ServerTest {
  protected:
@@ -204,7 +169,7 @@ TEST_F(MyQueryProgramTest, ABatchOfTwoStatementsFromStandardInput) {
 TEST_F(MyQueryProgramTest, PasswordFromTheEnvironment) {
   std::vector<std::string> args = {"-h", server().host, "-P", std::to_string(server().port), "-u", server().user,
                                    "-e", "SELECT 6*7 AS answer"};
-  RunResult r = RunMyQuery(args, {}, "MYSQL_PWD=" + Quote(server().password));
+  RunResult r = RunMyQuery(args, {}, "MYSQL_PWD=" + myquerytest::ShellQuote(server().password));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "answer\n42\n");
 }

@@ -4,16 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "MyQueryArgs.h"
+#include "MyQueryProgram.h"
 #include "TestServer.h"
 
 namespace {
@@ -70,36 +67,8 @@ TEST(MyQueryLoginArgs, TransportAndAuthenticationOptions) {
 
 // --- The program ----------------------------------------------------------------
 
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-RunResult RunMyQuery(const std::vector<std::string>& args) {
-  const std::string base = testing::TempDir() + "myquery_transport_" + std::to_string(::getpid());
-  std::string cmd = Quote(MYQUERY_BIN);
-  for (const std::string& a : args) cmd += " " + Quote(a);
-  cmd += " </dev/null >" + Quote(base + ".out") + " 2>" + Quote(base + ".err");
-  RunResult r;
-  int rc = std::system(cmd.c_str());
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  r.out = ReadFile(base + ".out");
-  r.err = ReadFile(base + ".err");
-  return r;
-}
+using myquerytest::RunMyQuery;
+using myquerytest::RunResult;
 
 class MyQueryTransports : public testsupport::ServerTest {
  protected:
