@@ -18,8 +18,8 @@ int DaysInMonth(int year, int month) {
 
 // Day number since 0001-01-01 (that day being 1) of a valid date.
 int32_t DayNumber(int year, int month, int day) {
-  int32_t days = day;
-  for (int m = 1; m < month; ++m) days += DaysInMonth(year, m);
+  static constexpr int32_t kDaysBeforeMonth[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  int32_t days = day + kDaysBeforeMonth[month - 1] + (month > 2 && IsLeapYear(year) ? 1 : 0);
   int32_t y = year - 1;
   return days + y * 365 + y / 4 - y / 100 + y / 400;
 }

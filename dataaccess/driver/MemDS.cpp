@@ -320,10 +320,6 @@ void TMemDataSet::SetRecNo(int value) {
 
 // --- Field values --------------------------------------------------------------
 
-uint8_t* TMemDataSet::ActiveBuffer() const {
-  return active_ && hasCurrent_ ? const_cast<uint8_t*>(current_.data()) : nullptr;
-}
-
 bool TMemDataSet::GetFieldData(const TField& field, void* dest, size_t destSize) const {
   uint8_t* buffer = ActiveBuffer();
   if (!buffer || field.FieldNo() <= 0 || field.FieldKind() != TFieldKindDS::fkData) return false;
@@ -336,13 +332,6 @@ Variant TMemDataSet::GetFieldVariant(const TField& field) const {
   uint8_t* buffer = ActiveBuffer();
   if (!buffer || field.FieldNo() <= 0 || field.FieldKind() != TFieldKindDS::fkData) return Variant::Null();
   return data_->GetFieldAsVariant(field.FieldNo(), buffer);
-}
-
-TData::TFieldNumber TMemDataSet::GetFieldNumber(const TField& field) const {
-  uint8_t* buffer = ActiveBuffer();
-  if (!buffer || field.FieldNo() <= 0 || field.FieldKind() != TFieldKindDS::fkData)
-    return {TData::TFieldNumber::kNull, 0, 0};
-  return data_->GetFieldAsNumber(field.FieldNo(), buffer);
 }
 
 std::string TMemDataSet::GetFieldText(const TField& field, bool& isNull) const {

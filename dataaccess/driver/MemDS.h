@@ -84,13 +84,18 @@ class TMemDataSet : public TComponent {
 
   // --- Field reading (the fields call these).
   // The buffer of the current row, or null when there is none.
-  uint8_t* ActiveBuffer() const;
+  uint8_t* ActiveBuffer() const { return active_ && hasCurrent_ ? const_cast<uint8_t*>(current_.data()) : nullptr; }
   // Copies the field's value as TData::ReadFieldValue does; answers false
   // (null) without a current row.
   bool GetFieldData(const TField& field, void* dest, size_t destSize) const;
   Variant GetFieldVariant(const TField& field) const;
   // TData::GetFieldAsNumber on the current row (kNull without one).
-  TData::TFieldNumber GetFieldNumber(const TField& field) const;
+  TData::TFieldNumber GetFieldNumber(const TField& field) const {
+    const uint8_t* buffer = ActiveBuffer();
+    if (!buffer || field.FieldNo() <= 0 || field.FieldKind() != TFieldKindDS::fkData)
+      return {TData::TFieldNumber::kNull, 0, 0};
+    return data_->GetFieldAsNumber(field.FieldNo(), buffer);
+  }
   // The text of a string field as ReadFieldValue gives it (line breaks,
   // trimming), whole; empty and `isNull` set for a null field.
   std::string GetFieldText(const TField& field, bool& isNull) const;

@@ -233,18 +233,6 @@ void TField::AccessError(const char* typeName) const {
   DatabaseError(Format("Cannot access field '%s' as type %s", {name_, typeName}));
 }
 
-bool TField::IsStringType() const {
-  return dataType_ == ftString || dataType_ == ftFixedChar || dataType_ == ftGuid || dataType_ == ftWideString ||
-         dataType_ == ftFixedWideChar;
-}
-
-bool TField::IsIntegerType() const {
-  return dataType_ == ftSmallint || dataType_ == ftInteger || dataType_ == ftWord || dataType_ == ftAutoInc ||
-         dataType_ == ftLargeint;
-}
-
-bool TField::IsDateTimeType() const { return dataType_ == ftDate || dataType_ == ftTime || dataType_ == ftDateTime; }
-
 bool TField::IsBlobType() const {
   switch (dataType_) {
     case ftBlob: case ftMemo: case ftGraphic: case ftFmtMemo: case ftParadoxOle: case ftDBaseOle:
@@ -255,7 +243,8 @@ bool TField::IsBlobType() const {
   }
 }
 
-TData::TFieldNumber TField::Number() const {
+// Inline into the typed accessors: they read every row with it.
+[[gnu::always_inline]] inline TData::TFieldNumber TField::Number() const {
   return dataSet_ ? dataSet_->GetFieldNumber(*this) : TData::TFieldNumber{TData::TFieldNumber::kNull, 0, 0};
 }
 
@@ -327,6 +316,12 @@ int64_t TField::AsLargeInt() const {
 }
 
 int32_t TField::AsInteger() const {
+  if (IsIntegerType()) {
+    // The usual case, straight from the record.
+    const TData::TFieldNumber n = Number();
+    if (n.kind == TData::TFieldNumber::kInteger) return static_cast<int32_t>(n.integer);
+    if (n.kind == TData::TFieldNumber::kNull) return 0;
+  }
   if (IsStringType()) {
     const int64_t v = AsLargeInt();
     if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
@@ -335,13 +330,17 @@ int32_t TField::AsInteger() const {
     }
     return static_cast<int32_t>(v);
   }
-  if (IsIntegerType() || dataType_ == ftFloat || dataType_ == ftCurrency || dataType_ == ftBCD ||
-      dataType_ == ftFMTBcd)
-    return static_cast<int32_t>(AsLargeInt());
+  if (IsNumberType()) return static_cast<int32_t>(AsLargeInt());
   AccessError("Integer");
 }
 
 double TField::AsFloat() const {
+  if (dataType_ == ftFloat) {
+    // The usual case, straight from the record.
+    const TData::TFieldNumber n = Number();
+    if (n.kind == TData::TFieldNumber::kFloat) return n.real;
+    if (n.kind == TData::TFieldNumber::kNull) return 0;
+  }
   if (IsStringType()) {
     bool isNull;
     const std::string text = ReadText(isNull);
@@ -349,8 +348,7 @@ double TField::AsFloat() const {
     if (!TryStrToFloat(text, d)) throw EConvertError(Format("'%s' is not a valid floating point value", {text}));
     return d;
   }
-  if (IsIntegerType() || dataType_ == ftFloat || dataType_ == ftCurrency || dataType_ == ftBCD ||
-      dataType_ == ftFMTBcd || IsDateTimeType()) {
+  if (IsNumberType() || IsDateTimeType()) {
     const TData::TFieldNumber n = Number();
     if (n.kind == TData::TFieldNumber::kFloat) return n.real;
     if (n.kind == TData::TFieldNumber::kInteger) return static_cast<double>(n.integer);
@@ -377,16 +375,16 @@ bool TField::AsBoolean() const {
 }
 
 TDateTime TField::AsDateTime() const {
-  if (IsStringType()) {
-    bool isNull;
-    return StrToDateTime(ReadText(isNull));
-  }
   if (IsDateTimeType()) {
     const TData::TFieldNumber n = Number();
     if (n.kind == TData::TFieldNumber::kFloat) return n.real;
     if (n.kind == TData::TFieldNumber::kNull) return 0;
     const Variant v = dataSet_ ? dataSet_->GetFieldVariant(*this) : Variant::Null();
     return v.IsNull() ? 0 : v.AsDateTime();
+  }
+  if (IsStringType()) {
+    bool isNull;
+    return StrToDateTime(ReadText(isNull));
   }
   AccessError("DateTime");
 }

@@ -4,6 +4,7 @@
 // the map between internal data types and field types.
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,6 +84,20 @@ class TFieldDefs {
 // --- Fields ----------------------------------------------------------------
 enum class TFieldKindDS : uint8_t { fkData, fkCalculated };
 
+// Kinds of field type as bit sets over TFieldType, tested for every value
+// a field reads.
+static_assert(ftOraInterval < 64, "a field type set holds 64 types");
+constexpr uint64_t FieldTypeSet(std::initializer_list<TFieldType> types) {
+  uint64_t set = 0;
+  for (TFieldType t : types) set |= uint64_t{1} << t;
+  return set;
+}
+constexpr bool FieldTypeIn(uint64_t set, TFieldType type) { return (set >> type) & 1; }
+inline constexpr uint64_t kStringFieldTypes = FieldTypeSet({ftString, ftFixedChar, ftGuid, ftWideString, ftFixedWideChar});
+inline constexpr uint64_t kIntegerFieldTypes = FieldTypeSet({ftSmallint, ftInteger, ftWord, ftAutoInc, ftLargeint});
+inline constexpr uint64_t kDateTimeFieldTypes = FieldTypeSet({ftDate, ftTime, ftDateTime});
+inline constexpr uint64_t kNumberFieldTypes = kIntegerFieldTypes | FieldTypeSet({ftFloat, ftCurrency, ftBCD, ftFMTBcd});
+
 // One field of a dataset. A declared field is created by the application
 // (AddField of the dataset) and bound by name at each open; the others are
 // created from the field definitions at open and destroyed at close.
@@ -126,9 +141,11 @@ class TField {
  private:
   friend class TMemDataSet;
   [[noreturn]] void AccessError(const char* typeName) const;
-  bool IsStringType() const;
-  bool IsIntegerType() const;
-  bool IsDateTimeType() const;
+  bool IsStringType() const { return FieldTypeIn(kStringFieldTypes, dataType_); }
+  bool IsIntegerType() const { return FieldTypeIn(kIntegerFieldTypes, dataType_); }
+  bool IsDateTimeType() const { return FieldTypeIn(kDateTimeFieldTypes, dataType_); }
+  // The integer types and those of a fractional number.
+  bool IsNumberType() const { return FieldTypeIn(kNumberFieldTypes, dataType_); }
   bool IsBlobType() const;
   // The text of a string field; empty when null.
   std::string ReadText(bool& isNull) const;

@@ -206,18 +206,11 @@ void TData::WriteRef(uint8_t* rec, const TFieldDesc& f, uint32_t ref) { StoreUna
 
 // --- TData: null flags -------------------------------------------------------
 
-bool TData::GetNull(int fieldNo, uint8_t* recBuf) const {
-  const TFieldDesc& f = CheckField(fieldNo);
-  uint8_t& flag = recBuf[dataSize_ + static_cast<size_t>(fieldNo) - 1];
-  if (flag != 0) return true;
-  if (f.IsBlob() && f.IsDataField()) {
-    const TBlob* blob = GetBlob(fieldNo, recBuf);
-    if (!blob || blob->IsEmpty()) {
-      flag = 1;
-      return true;
-    }
-  }
-  return false;
+bool TData::BlobIsNull(int fieldNo, uint8_t* recBuf) const {
+  const TBlob* blob = GetBlob(fieldNo, recBuf);
+  if (blob && !blob->IsEmpty()) return false;
+  recBuf[dataSize_ + static_cast<size_t>(fieldNo) - 1] = 1;
+  return true;
 }
 
 void TData::SetNull(int fieldNo, uint8_t* recBuf, bool value) {
@@ -362,36 +355,6 @@ void TData::ReadFieldValue(int fieldNo, uint8_t* recBuf, void* dest, size_t dest
       std::memcpy(out, src, f.Size());
       return;
   }
-}
-
-TData::TFieldNumber TData::GetFieldAsNumber(int fieldNo, const uint8_t* recBuf) const {
-  const TFieldDesc& f = CheckDataField(fieldNo);
-  TFieldNumber n;
-  const uint8_t* src = recBuf + f.Offset();
-  auto integer = [&](int64_t v) {
-    n.kind = TFieldNumber::kInteger;
-    n.integer = v;
-  };
-  switch (f.DataType()) {
-    case dtInt8: integer(static_cast<int8_t>(LoadUnaligned<int16_t>(src))); break;
-    case dtInt16: integer(LoadUnaligned<int16_t>(src)); break;
-    case dtUInt16: integer(LoadUnaligned<uint16_t>(src)); break;
-    case dtInt32: integer(LoadUnaligned<int32_t>(src)); break;
-    case dtUInt32: integer(LoadUnaligned<uint32_t>(src)); break;
-    case dtInt64: integer(LoadUnaligned<int64_t>(src)); break;
-    case dtFloat:
-    case dtCurrency:
-    case dtDate:
-    case dtTime:
-    case dtDateTime:
-      n.kind = TFieldNumber::kFloat;
-      n.real = LoadUnaligned<double>(src);
-      break;
-    default: return n;  // kOther
-  }
-  // None of these types is a blob: the flag alone says null.
-  if (recBuf[dataSize_ + static_cast<size_t>(fieldNo) - 1] != 0) n = {TFieldNumber::kNull, 0, 0};
-  return n;
 }
 
 Variant TData::GetFieldAsVariant(int fieldNo, uint8_t* recBuf) const {

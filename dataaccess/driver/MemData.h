@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/DataTypes.h"
+#include "common/Unaligned.h"
 #include "common/Variant.h"
 #include "driver/Blob.h"
 #include "driver/BlockManager.h"
@@ -184,7 +185,11 @@ class TData {
   // 1 .. FieldCount raises EAssertionFailed; so does a calculated or lookup
   // field for every access to a value (only its null flag is in the record).
   // Null flag; a blob field without data counts as null (and gets its flag).
-  bool GetNull(int fieldNo, uint8_t* recBuf) const;
+  bool GetNull(int fieldNo, uint8_t* recBuf) const {
+    const TFieldDesc& f = CheckField(fieldNo);
+    if (recBuf[dataSize_ + static_cast<size_t>(fieldNo) - 1] != 0) return true;
+    return f.IsBlob() && f.IsDataField() && BlobIsNull(fieldNo, recBuf);
+  }
   // Writes the flag; setting a blob field null clears the blob's data.
   void SetNull(int fieldNo, uint8_t* recBuf, bool value);
 
@@ -296,6 +301,8 @@ class TData {
     return f;
   }
   [[noreturn]] static void FieldOutOfRange(int fieldNo);
+  // A blob without data is null (its flag set on the way).
+  bool BlobIsNull(int fieldNo, uint8_t* recBuf) const;
   [[noreturn]] static void NotStored(const TFieldDesc& f);
   static uint32_t ReadRef(const uint8_t* rec, const TFieldDesc& f);
   static void WriteRef(uint8_t* rec, const TFieldDesc& f, uint32_t ref);
@@ -427,5 +434,36 @@ class TMemData : public TData {
   TSortType defaultSortType_ = TSortType::stCaseSensitive;
   int refreshCounter_ = 0;
 };
+
+// Inline: the typed accessors call it for every value they read.
+inline TData::TFieldNumber TData::GetFieldAsNumber(int fieldNo, const uint8_t* recBuf) const {
+  const TFieldDesc& f = CheckDataField(fieldNo);
+  TFieldNumber n;
+  const uint8_t* src = recBuf + f.Offset();
+  auto integer = [&](int64_t v) {
+    n.kind = TFieldNumber::kInteger;
+    n.integer = v;
+  };
+  switch (f.DataType()) {
+    case dtInt8: integer(static_cast<int8_t>(LoadUnaligned<int16_t>(src))); break;
+    case dtInt16: integer(LoadUnaligned<int16_t>(src)); break;
+    case dtUInt16: integer(LoadUnaligned<uint16_t>(src)); break;
+    case dtInt32: integer(LoadUnaligned<int32_t>(src)); break;
+    case dtUInt32: integer(LoadUnaligned<uint32_t>(src)); break;
+    case dtInt64: integer(LoadUnaligned<int64_t>(src)); break;
+    case dtFloat:
+    case dtCurrency:
+    case dtDate:
+    case dtTime:
+    case dtDateTime:
+      n.kind = TFieldNumber::kFloat;
+      n.real = LoadUnaligned<double>(src);
+      break;
+    default: return n;  // kOther
+  }
+  // None of these types is a blob: the flag alone says null.
+  if (recBuf[dataSize_ + static_cast<size_t>(fieldNo) - 1] != 0) n = {TFieldNumber::kNull, 0, 0};
+  return n;
+}
 
 }  // namespace da

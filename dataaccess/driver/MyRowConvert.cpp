@@ -18,6 +18,13 @@ int Digits(std::string_view t, size_t pos, size_t count) {
   return v;
 }
 
+// The same for digits known to lie inside the text.
+int DigitsAt(const char* p, int count) {
+  int v = 0;
+  for (int i = 0; i < count; ++i) v = v * 10 + (p[i] - '0');
+  return v;
+}
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Milliseconds of a fraction ".ffffff" at `pos` (0 when there is none).
@@ -53,8 +60,43 @@ uint64_t MySqlBitToUInt64(std::string_view bytes) {
   return v;
 }
 
+namespace {
+
+// Plain decimal text ("-12.25", "7") whose digits fit a double exactly, as
+// the server writes most values: the digits as an integer over a power of
+// ten are two exact doubles, so one division rounds as a full parse does.
+bool ExactDecimal(std::string_view text, double& out) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7, 1e8,
+                                            1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+  constexpr ptrdiff_t kMaxDigits = 16;
+  constexpr uint64_t kExactLimit = uint64_t{1} << 53;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  // Too many digits wrap the integer harmlessly: they are refused below.
+  uint64_t digits = 0;
+  const char* const integral = p;
+  while (p != end && static_cast<unsigned char>(*p - '0') <= 9) digits = digits * 10 + static_cast<unsigned>(*p++ - '0');
+  ptrdiff_t count = p - integral, fraction = 0;
+  if (p != end && *p == '.') {
+    const char* const decimals = ++p;
+    while (p != end && static_cast<unsigned char>(*p - '0') <= 9)
+      digits = digits * 10 + static_cast<unsigned>(*p++ - '0');
+    fraction = p - decimals;
+    count += fraction;
+  }
+  if (p != end || count == 0 || count > kMaxDigits || digits > kExactLimit) return false;
+  const double value = static_cast<double>(digits) / kPowersOfTen[fraction];
+  out = negative ? -value : value;
+  return true;
+}
+
+}  // namespace
+
 double MySqlTextToFloat(std::string_view text) {
   if (text.size() > 36) text = text.substr(0, 36);
+  if (double value; ExactDecimal(text, value)) return value;
   // The usual text ("-12.5", "1e-7") parses whole at once; what ends in no
   // digit or point ("inf", "nan"), carries a sign "+" or does not parse
   // whole takes the checks below, with their errors.
@@ -117,10 +159,15 @@ bool MySqlTextToDate(std::string_view text, TDateTime& out) {
 bool MySqlTextToDateTime(std::string_view text, TDateTime& out) {
   if (text.size() < 10) return false;
   TDateTime date, time = 0;
-  if (!TryEncodeDate(Digits(text, 0, 4), Digits(text, 5, 2), Digits(text, 8, 2), date)) return false;
-  if (text.size() >= 19 &&
-      !TryEncodeTime(Digits(text, 11, 2), Digits(text, 14, 2), Digits(text, 17, 2), Milliseconds(text, 19), time))
+  if (text.size() >= 19) {
+    // "YYYY-MM-DD HH:MM:SS", every position inside the text.
+    const char* p = text.data();
+    if (!TryEncodeDate(DigitsAt(p, 4), DigitsAt(p + 5, 2), DigitsAt(p + 8, 2), date) ||
+        !TryEncodeTime(DigitsAt(p + 11, 2), DigitsAt(p + 14, 2), DigitsAt(p + 17, 2), Milliseconds(text, 19), time))
+      return false;
+  } else if (!TryEncodeDate(Digits(text, 0, 4), Digits(text, 5, 2), Digits(text, 8, 2), date)) {
     return false;
+  }
   // Before day zero the fraction still counts forward from midnight.
   out = date >= 0 ? date + time : date - time;
   return true;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <string>
 #include <thread>
@@ -443,6 +444,24 @@ TEST(RowConvertTest, TextRulesAndTheirErrors) {
   for (const FloatCase& c : std::vector<FloatCase>{{"1.5", 1.5}, {"-0.25e2", -25}, {"1E+3", 1000}, {"+7", 7},
                                                     {"123456789012345678901234567890123456789", 1.2345678901234568e35}})
     EXPECT_DOUBLE_EQ(MySqlTextToFloat(c.text), c.value) << c.text;
+  // Rounded exactly as the nearest double, whichever way the text is read:
+  // short plain decimals, 2^53 + 1 (the first integer a double cannot hold),
+  // more digits than fit, a leading point, a trailing point, negative zero.
+  for (const FloatCase& c : std::vector<FloatCase>{{"0.1", 0.1},
+                                                    {"0.3", 0.3},
+                                                    {"-12345.25", -12345.25},
+                                                    {"1250000.01", 1250000.01},
+                                                    {"2.2250738585072014", 2.2250738585072014},
+                                                    {"9007199254740993", 9007199254740992.0},
+                                                    {"900719925474099.3", 900719925474099.3},
+                                                    {"1234567890.123456789", 1234567890.123456789},
+                                                    {"0.00000000000000000123", 1.23e-18},
+                                                    {".5", 0.5},
+                                                    {"5.", 5.0},
+                                                    {"-0.0", -0.0}}) {
+    const double v = MySqlTextToFloat(c.text);
+    EXPECT_EQ(std::memcmp(&v, &c.value, sizeof v), 0) << c.text << " read as " << v;
+  }
   struct BadCase {
     const char* text;
     const char* message;
