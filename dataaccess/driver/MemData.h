@@ -120,6 +120,8 @@ class TFieldDescs {
   bool Empty() const { return items_.empty(); }
   // REQUIRES 0 <= index < Count().
   TFieldDesc& operator[](int index) const { return *items_.at(static_cast<size_t>(index)); }
+  // As [] for an index the caller has checked.
+  TFieldDesc& Checked(int index) const { return *items_[static_cast<size_t>(index)]; }
   TFieldDesc& Add(std::unique_ptr<TFieldDesc> field);
   void Clear() { items_.clear(); }
 
@@ -290,7 +292,7 @@ class TData {
     // Fields added after the layout was computed have no place in the records yet.
     if (fieldNo < 1 || fieldNo > layoutFieldCount_ || fieldNo > fields_.Count()) [[unlikely]]
       FieldOutOfRange(fieldNo);
-    return fields_[fieldNo - 1];
+    return fields_.Checked(fieldNo - 1);
   }
   // As CheckField, and the field must be a data field (its value lives in
   // the record); calculated and lookup fields raise EAssertionFailed.

@@ -1,5 +1,6 @@
 #include "driver/MyRecordSet.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -320,13 +321,14 @@ bool TMySQLRecordset::Fetch() {
     if (uniDirectional_ && BlockManager().BlockCount() != 0)
       block = ReleaseRecordsForReuse(static_cast<size_t>(fetchRows_));
     if (!block) block = BlockManager().AllocBlock(static_cast<size_t>(fetchRows_));
+    PlanRead();
     for (; read < fetchRows_; ++read) {
       TMySqlBinds* row = api.FetchRowData(result);
       if (!row) {
         EndOfResult();
         break;
       }
-      ReadRow(api, result, row, TBlockManager::RecordOf(BlockManager().ItemAt(block, static_cast<size_t>(read))));
+      ReadRow(*row, TBlockManager::RecordOf(BlockManager().ItemAt(block, static_cast<size_t>(read))));
     }
   } catch (...) {
     // The records filled so far (and the one being filled) let go of their values.
@@ -465,23 +467,37 @@ void TMySQLRecordset::PutDate(const TMySQLFieldDesc& f, std::string_view text, u
     table->SetMaxTimestamp(value);
 }
 
-void TMySQLRecordset::ReadRow(TMySQLAPI& api, TMySqlResultSet* result, TMySqlBinds* row, uint8_t* record) {
-  (void)result;
-  const size_t dataSize = DataSize();
+void TMySQLRecordset::PlanRead() {
   const int count = FieldCount();
+  readSteps_.clear();
+  readSteps_.reserve(static_cast<size_t>(count));
+  readColumns_ = 0;
   for (int i = 0; i < count; ++i) {
     const auto& f = static_cast<const TMySQLFieldDesc&>(Fields()[i]);
-    const int fieldNo = i + 1;
-    uint8_t& nullFlag = record[dataSize + static_cast<size_t>(i)];
-    if (!f.IsDataField()) {
+    TReadStep step{&f, i + 1, 0, f.DataType(), f.IsDataField(), TrimsBlanks(f)};
+    if (step.stored) {
+      step.column = static_cast<uint32_t>(f.ActualFieldNo());
+      readColumns_ = std::max(readColumns_, size_t{step.column} + 1);
+    }
+    readSteps_.push_back(step);
+  }
+}
+
+void TMySQLRecordset::ReadRow(const TMySqlBinds& row, uint8_t* record) {
+  if (row.Count() < readColumns_) throw EAssertionFailed("Column index out of range");
+  const size_t dataSize = DataSize();
+  for (const TReadStep& step : readSteps_) {
+    const TMySQLFieldDesc& f = *step.field;
+    const int fieldNo = step.fieldNo;
+    uint8_t& nullFlag = record[dataSize + static_cast<size_t>(fieldNo) - 1];
+    if (!step.stored) {
       nullFlag = 1;
       continue;
     }
-    const auto col = static_cast<uint32_t>(f.ActualFieldNo());
-    const TDataType dt = f.DataType();
+    const TDataType dt = step.dataType;
     const uint8_t* p;
     size_t len;
-    if (!api.GetFieldBytes(row, col, p, len)) {
+    if (!row.FieldBytes(step.column, p, len)) {
       // A null blob still has its (empty) object.
       if (f.IsBlob()) CreateBlob(fieldNo, record);
       nullFlag = 1;
@@ -501,7 +517,7 @@ void TMySQLRecordset::ReadRow(TMySQLAPI& api, TMySqlResultSet* result, TMySqlBin
         break;
       }
       case dtExtString:
-        PutExtString(fieldNo, record, text, TrimsBlanks(f));
+        PutExtString(fieldNo, record, text, step.trims);
         break;
       case dtWideString: {
         const std::u16string wide = DecodeText(text, useUnicode_);
@@ -512,7 +528,7 @@ void TMySQLRecordset::ReadRow(TMySQLAPI& api, TMySqlResultSet* result, TMySqlBin
         break;
       }
       case dtExtWideString:
-        PutExtWideString(fieldNo, record, DecodeText(text, useUnicode_), TrimsBlanks(f));
+        PutExtWideString(fieldNo, record, DecodeText(text, useUnicode_), step.trims);
         break;
       case dtVarBytes: {
         const size_t room = f.Size() - 2;

@@ -108,7 +108,19 @@ class TMySQLRecordset : public TCRRecordSet {
   // The connection rows are read from (the second one while it is in use).
   TMySQLConnection* ReadConnection() const;
 
-  void ReadRow(mysql::TMySQLAPI& api, mysql::TMySqlResultSet* result, mysql::TMySqlBinds* row, uint8_t* record);
+  // How each field of a record is filled from a row: taken from the field
+  // descriptions before each block is fetched, so that the rows of the
+  // block read them from one small array.
+  struct TReadStep {
+    const TMySQLFieldDesc* field;
+    int fieldNo;
+    uint32_t column;  // in the row
+    TDataType dataType;
+    bool stored;  // a data field (its value lives in the record)
+    bool trims;   // trailing blanks cut
+  };
+  void PlanRead();
+  void ReadRow(const mysql::TMySqlBinds& row, uint8_t* record);
   void PutDate(const TMySQLFieldDesc& f, std::string_view text, uint8_t* record);
   // The result is exhausted: its error raised, freed, the next result of a
   // batch read ahead and kept.
@@ -145,6 +157,8 @@ class TMySQLRecordset : public TCRRecordSet {
   mysql::TMySqlResultSet* savedNextResult_ = nullptr;   // owned; read ahead for OpenNext
   int64_t savedNextRowsAffected_ = 0;
   TMyLengthContext lengthContext_;  // of the statement last executed
+  std::vector<TReadStep> readSteps_;
+  size_t readColumns_ = 0;  // the columns a row must have for them
 };
 
 }  // namespace da

@@ -51,6 +51,9 @@ class MaybeLock {
 
 }  // namespace
 
+// The steps every string stored or read takes are inlined into the
+// routines that take them (all of them in this file).
+
 void TStringHeap::Page::operator()(char* p) const { ::operator delete(p); }
 
 TStringHeap::TStringHeap() = default;
@@ -66,17 +69,17 @@ bool TStringHeap::Empty() const {
 
 // Data offsets in a page are even (pages start items at 4, items are 6
 // plus a multiple of 8 bytes): one bit per even offset marks item starts.
-bool TStringHeap::IsItemStart(size_t page, size_t offset) const {
+[[gnu::always_inline]] inline bool TStringHeap::IsItemStart(size_t page, size_t offset) const {
   const size_t bit = offset / 2;
   return (starts_[page][bit / 64] >> (bit % 64)) & 1u;
 }
 
-void TStringHeap::MarkItemStart(size_t page, size_t offset) {
+[[gnu::always_inline]] inline void TStringHeap::MarkItemStart(size_t page, size_t offset) {
   const size_t bit = offset / 2;
   starts_[page][bit / 64] |= uint64_t{1} << (bit % 64);
 }
 
-char* TStringHeap::Header(THeapRef ref) const {
+[[gnu::always_inline]] inline char* TStringHeap::Header(THeapRef ref) const {
   if (ref == 0) return nullptr;
   if (ref & kLargeBit) {
     const uint32_t slot = ref & kSlotMask;
@@ -97,7 +100,7 @@ char* TStringHeap::CheckedHeader(THeapRef ref, const char* failure) const {
   return h;
 }
 
-char* TStringHeap::LiveHeader(THeapRef ref) const {
+[[gnu::always_inline]] inline char* TStringHeap::LiveHeader(THeapRef ref) const {
   char* h = Header(ref);
   // A free item's data holds the free list's link, not a value.
   if (!h || ReadU16(h + 4) <= kMarkFree) throw EAssertionFailed("Invalid string heap reference");
@@ -125,7 +128,7 @@ void TStringHeap::PushFree(unsigned cls, THeapRef ref) {
   freeLists_[cls] = ref;
 }
 
-THeapRef TStringHeap::AllocSmall(size_t size) {
+[[gnu::always_inline]] inline THeapRef TStringHeap::AllocSmall(size_t size) {
   unsigned cls = ClassOf(size == 0 ? 1 : size);
   if (THeapRef ref = freeLists_[cls]) {
     char* h = Header(ref);

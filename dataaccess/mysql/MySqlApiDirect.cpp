@@ -344,15 +344,8 @@ const uint8_t* TMySQLAPIDirect::GetFieldPointer(TMySqlResultSet*, TMySqlBinds* r
 }
 
 bool TMySQLAPIDirect::GetFieldBytes(TMySqlBinds* row, uint32_t index, const uint8_t*& bytes, size_t& length) {
-  const TMySqlBind& bind = BindAt(row, index);
-  if (bind.IsNull) {
-    bytes = nullptr;
-    length = 0;
-    return false;
-  }
-  bytes = bind.Offset == 0 ? nullptr : row->Buffer() + bind.Offset;
-  length = bytes && bind.Length > 0 ? static_cast<size_t>(bind.Length) : 0;
-  return true;
+  BindAt(row, index);
+  return row->FieldBytes(index, bytes, length);
 }
 
 void TMySQLAPIDirect::CopyFieldData(TMySqlBinds* row, uint32_t index, uint32_t length, uint8_t* destination,

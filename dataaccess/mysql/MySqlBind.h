@@ -32,6 +32,20 @@ class TMySqlBinds {
   const uint8_t* Buffer() const { return buffer_; }
   size_t BufferSize() const { return bufferSize_; }
 
+  // The column's bytes and length, or false for NULL (then `bytes` is null
+  // and `length` 0). REQUIRES index < Count().
+  bool FieldBytes(size_t index, const uint8_t*& bytes, size_t& length) const {
+    const TMySqlBind& bind = binds_[index];
+    if (bind.IsNull) {
+      bytes = nullptr;
+      length = 0;
+      return false;
+    }
+    bytes = bind.Offset == 0 ? nullptr : buffer_ + bind.Offset;
+    length = bytes && bind.Length > 0 ? static_cast<size_t>(bind.Length) : 0;
+    return true;
+  }
+
   // A text-protocol row: one length-coded value (or NULL) per column.
   // Raises 2027 "Malformed packet" when a length runs past `size`; the
   // binds are then unusable until the next successful parse.

@@ -156,24 +156,31 @@ TEST_F(WireClient, SelectDbPingKill) {
 }
 
 TEST_F(WireClient, CloseSendsQuit) {
-  // A client that leaves without COM_QUIT counts as aborted.
+  // A client that leaves without COM_QUIT counts as aborted. The count is
+  // the server's, shared with tests running beside this one: a close counts
+  // as clean when one of a few attempts leaves it unchanged (a close that
+  // never sends COM_QUIT raises it every time).
   TMySqlSession* watcher = Connect();
   ASSERT_NE(watcher, nullptr);
   auto aborted = [&] {
     return Select(watcher, "SHOW GLOBAL STATUS LIKE 'Aborted_clients'")[0][1].value_or("");
   };
-  std::string before = aborted();
-  TMySqlSession* s = api.mysql_init(nullptr);
-  ASSERT_NE(ConnectAs(server().user, server().password, "", 0, s), nullptr);
-  unsigned long id = api.mysql_thread_id(s);
-  api.mysql_close(s);
-  for (int i = 0; i < 100; ++i) {
-    if (Scalar(watcher, "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " + std::to_string(id)) ==
-        "0")
-      break;
-    usleep(20000);
+  bool clean = false;
+  for (int attempt = 0; attempt < 5 && !clean; ++attempt) {
+    const std::string before = aborted();
+    TMySqlSession* s = api.mysql_init(nullptr);
+    ASSERT_NE(ConnectAs(server().user, server().password, "", 0, s), nullptr);
+    unsigned long id = api.mysql_thread_id(s);
+    api.mysql_close(s);
+    for (int i = 0; i < 100; ++i) {
+      if (Scalar(watcher, "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " + std::to_string(id)) ==
+          "0")
+        break;
+      usleep(20000);
+    }
+    clean = aborted() == before;
   }
-  EXPECT_EQ(aborted(), before);
+  EXPECT_TRUE(clean) << "every close counted as an aborted client";
   api.mysql_close(nullptr);
 }
 
