@@ -95,16 +95,22 @@ TMyTypeOptions TMySQLRecordset::TypeOptions() const {
   return o;
 }
 
-TMyLengthContext TMySQLRecordset::LengthContext() const {
-  TMyLengthContext x;
-  x.keywords = TMyLengthContext::KeywordsOf(GetCommand()->FinalSQL());
+void TMySQLRecordset::UpdateLengthContext() {
+  TMyLengthContext& x = lengthContext_;
+  // A statement executed again (the usual parameterised INSERT) keeps its
+  // keywords: the text is read once, not at every execute.
+  const std::string& sql = GetCommand()->FinalSQL();
+  if (!keywordsRead_ || sql != keywordsSql_) {
+    x.keywords = TMyLengthContext::KeywordsOf(sql);
+    keywordsSql_ = sql;
+    keywordsRead_ = true;
+  }
   x.serverMajor = serverMajor_;
   x.serverMinor = serverMinor_;
   x.serverRelease = serverRelease_;
   x.useUnicode = useUnicode_;
   x.longStrings = longStrings_;
   x.flatBuffers = flatBuffers_;
-  return x;
 }
 
 bool TMySQLRecordset::SetProp(int prop, const Variant& value) {
@@ -183,7 +189,7 @@ void TMySQLRecordset::ExecCommand() {
     ReleaseSecondConnection(true);
     throw;
   }
-  lengthContext_ = LengthContext();
+  UpdateLengthContext();
 }
 
 bool TMySQLRecordset::IsFetched() const {

@@ -102,7 +102,8 @@ class TMySQLRecordset : public TCRRecordSet {
   // The connection facts that shape the mapping, read at each prepare.
   void RefreshConnectionFacts();
   TMyTypeOptions TypeOptions() const;
-  TMyLengthContext LengthContext() const;
+  // The length rules' facts for the statement just executed.
+  void UpdateLengthContext();
   mysql::TMySQLAPI& Api() const;
   TMySQLConnection* MainConnection() const;
   // The connection rows are read from (the second one while it is in use).
@@ -157,6 +158,8 @@ class TMySQLRecordset : public TCRRecordSet {
   mysql::TMySqlResultSet* savedNextResult_ = nullptr;   // owned; read ahead for OpenNext
   int64_t savedNextRowsAffected_ = 0;
   TMyLengthContext lengthContext_;  // of the statement last executed
+  std::string keywordsSql_;  // the text lengthContext_'s keywords were read from
+  bool keywordsRead_ = false;
   std::vector<TReadStep> readSteps_;
   size_t readColumns_ = 0;  // the columns a row must have for them
 };
