@@ -47,21 +47,46 @@ bool IsLeadByte(TLeadBytes set, unsigned char c) {
   return false;
 }
 
+// The bytes written with a backslash in front (lead bytes aside).
+constexpr bool NeedsBackslash(unsigned char c) {
+  return c == 0 || c == 10 || c == 13 || c == 26 || c == '"' || c == '\'' || c == '\\';
+}
+
+// The escape of a byte NeedsBackslash accepts.
+void AppendEscape(std::string& out, unsigned char c) {
+  switch (c) {
+    case 0: out += "\\0"; break;
+    case 10: out += "\\n"; break;
+    case 13: out += "\\r"; break;
+    case 26: out += "\\Z"; break;
+    case '"': out += "\\\""; break;
+    case '\'': out += "\\'"; break;
+    default: out += "\\\\"; break;  // the backslash
+  }
+}
+
 void EscapeWithBackslashes(std::string& out, std::string_view bytes, TLeadBytes leadBytes) {
+  if (leadBytes == TLeadBytes::None) {
+    // Without lead bytes each byte stands alone: the runs between bytes to
+    // escape are copied whole.
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    for (;;) {
+      const char* run = p;
+      while (p != end && !NeedsBackslash(static_cast<unsigned char>(*p))) ++p;
+      out.append(run, static_cast<size_t>(p - run));
+      if (p == end) return;
+      AppendEscape(out, static_cast<unsigned char>(*p++));
+    }
+  }
   bool trail = false;
   for (char ch : bytes) {
     const bool afterLead = trail;
     trail = false;
     const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case 0: out += "\\0"; continue;
-      case 10: out += "\\n"; continue;
-      case 13: out += "\\r"; continue;
-      case 26: out += "\\Z"; continue;
-      case '"': out += "\\\""; continue;
-      case '\'': out += "\\'"; continue;
-      case '\\': out += "\\\\"; continue;
-      default: break;
+    if (NeedsBackslash(c)) {
+      AppendEscape(out, c);
+      continue;
     }
     if (!afterLead && IsLeadByte(leadBytes, c)) {
       out += '\\';
