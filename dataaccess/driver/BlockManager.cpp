@@ -33,9 +33,12 @@ TBlockHeader* TBlockManager::AllocBlock(size_t itemCount) {
   if (itemCount > kMaxItemCount) throw EAssertionFailed("A block holds at most 65535 items");
   if (itemStride_ == 0) SetRecordSize(recordSize_);
   const size_t bytes = kBlockHeaderSize + itemCount * itemStride_;
-  void* memory = ::operator new(bytes);
+  bool inArena = false;
+  void* memory = BlockMemory(bytes, inArena);
   std::memset(memory, 0, bytes);
+  blockBytes_ += bytes;
   auto* block = static_cast<TBlockHeader*>(memory);
+  block->inArena = inArena;
   block->itemCount = static_cast<uint16_t>(itemCount);
   block->usedItems = static_cast<uint16_t>(itemCount);
   block->prev = nullptr;
@@ -50,6 +53,18 @@ TBlockHeader* TBlockManager::AllocBlock(size_t itemCount) {
     item->updateAction = kUpdateActionNone;
   }
   return block;
+}
+
+void* TBlockManager::BlockMemory(size_t bytes, bool& inArena) {
+  if (!TCommittedArenas::kEnabled || blockBytes_ < kArenaThreshold || bytes > TCommittedArenas::kArenaBytes / 4)
+    return ::operator new(bytes);
+  inArena = true;
+  if (auto it = freeArenaBlocks_.find(bytes); it != freeArenaBlocks_.end() && !it->second.empty()) {
+    TBlockHeader* block = it->second.back();
+    it->second.pop_back();
+    return block;
+  }
+  return arenas_.Take(bytes);
 }
 
 void TBlockManager::UnlinkFree(TItemHeader* item) {
@@ -68,7 +83,18 @@ void TBlockManager::Release(TBlockHeader* block) {
     firstBlock_ = block->next;
   if (block->next) block->next->prev = block->prev;
   --blockCount_;
-  ::operator delete(block);
+  const size_t bytes = kBlockHeaderSize + block->itemCount * itemStride_;
+  blockBytes_ -= bytes;
+  if (!block->inArena) {
+    ::operator delete(block);
+    return;
+  }
+  // Kept for the next block of its size; the arenas go when the last block does.
+  freeArenaBlocks_[bytes].push_back(block);
+  if (!firstBlock_) {
+    freeArenaBlocks_.clear();
+    arenas_.Release();
+  }
 }
 
 void TBlockManager::FreeBlock(TBlockHeader* block) {

@@ -7,6 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "driver/CommittedArenas.h"
 
 namespace da {
 
@@ -36,6 +40,7 @@ struct TItemHeader {
 struct TBlockHeader {
   uint16_t itemCount;
   uint16_t usedItems;
+  bool inArena;  // taken from the manager's committed arenas
   TBlockHeader* prev;
   TBlockHeader* next;
 };
@@ -92,12 +97,21 @@ class TBlockManager {
  private:
   void Release(TBlockHeader* block);
   void UnlinkFree(TItemHeader* item);
+  // Memory for a block of `bytes`: from the committed arenas once the
+  // blocks hold kArenaThreshold bytes (a block given back earlier when one
+  // of the same size is free), else from operator new.
+  void* BlockMemory(size_t bytes, bool& inArena);
+  static constexpr size_t kArenaThreshold = TCommittedArenas::kArenaBytes;
 
   size_t recordSize_ = 0;
   size_t itemStride_ = 0;
   TBlockHeader* firstBlock_ = nullptr;  // owned, with its neighbours
   TItemHeader* freeFirst_ = nullptr;    // items of owned blocks
   size_t blockCount_ = 0;
+  size_t blockBytes_ = 0;  // of the blocks in the list
+  TCommittedArenas arenas_;
+  // Arena blocks given back, by size, for the next block of that size.
+  std::unordered_map<size_t, std::vector<TBlockHeader*>> freeArenaBlocks_;
 };
 
 }  // namespace da

@@ -54,7 +54,15 @@ class MaybeLock {
 // The steps every string stored or read takes are inlined into the
 // routines that take them (all of them in this file).
 
-void TStringHeap::Page::operator()(char* p) const { ::operator delete(p); }
+void TStringHeap::Page::operator()(char* p) const {
+  if (own) ::operator delete(p);
+}
+
+TStringHeap::PagePtr TStringHeap::TakePage() {
+  if (!TCommittedArenas::kEnabled || pages_.size() < kArenaPages)
+    return PagePtr(static_cast<char*>(::operator new(kPageSize)));
+  return PagePtr(arenas_.Take(kPageSize), Page{false});
+}
 
 TStringHeap::TStringHeap() = default;
 
@@ -109,7 +117,7 @@ char* TStringHeap::CheckedHeader(THeapRef ref, const char* failure) const {
 
 void TStringHeap::NewPage() {
   if (pages_.size() >= kMaxPages) throw std::bad_alloc();
-  PagePtr page(static_cast<char*>(::operator new(kPageSize)));
+  PagePtr page = TakePage();
   WriteU32(page.get(), static_cast<uint32_t>(pages_.size()));  // 1-based number of the previous page
   starts_.emplace_back(new uint64_t[kStartWords]());
   try {
@@ -296,6 +304,7 @@ uint16_t TStringHeap::RefMark(THeapRef ref) const {
 void TStringHeap::Clear() {
   MaybeLock lock(mutex_, threadSafe_);
   std::vector<PagePtr>().swap(pages_);
+  arenas_.Release();
   std::vector<std::unique_ptr<uint64_t[]>>().swap(starts_);
   pagePos_ = kPageSize;
   for (THeapRef& head : freeLists_) head = 0;

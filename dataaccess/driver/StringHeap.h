@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/CommittedArenas.h"
+
 namespace da {
 
 // A reference to a heap item as a record holds it; 0 is no item.
@@ -84,10 +86,16 @@ class TStringHeap {
   bool ThreadSafe() const { return threadSafe_; }
 
  private:
+  // A page of its own (freed with it) or one of an arena's (freed with the
+  // arena).
   struct Page {
+    bool own = true;
     void operator()(char* p) const;
   };
   using PagePtr = std::unique_ptr<char, Page>;
+  // Pages beyond the first kArenaPages come from committed arenas.
+  static constexpr size_t kArenaPages = 64;
+  PagePtr TakePage();
 
   // NewBuf, answering the new item's bytes as well.
   char* NewItem(size_t size, THeapRef& ref);
@@ -104,6 +112,7 @@ class TStringHeap {
   void PushFree(unsigned cls, THeapRef ref);
 
   static constexpr size_t kStartWords = kPageSize / 2 / 64;
+  TCommittedArenas arenas_;
   std::vector<PagePtr> pages_;
   std::vector<std::unique_ptr<uint64_t[]>> starts_;  // per page: item starts, one bit per even offset
   size_t pagePos_ = kPageSize;  // carving position in the last page

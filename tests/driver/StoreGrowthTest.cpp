@@ -15,6 +15,7 @@
 #include "common/Exception.h"
 #include "common/Unaligned.h"
 #include "driver/BcdText.h"
+#include "driver/BlockManager.h"
 
 namespace da {
 namespace {
@@ -139,6 +140,46 @@ TEST(StoreGrowthTest, ForwardReadingReusesItsOneBlockAndReleasesTheValues) {
   EXPECT_EQ(store.ReleaseRecordsForReuse(25), nullptr);
   EXPECT_EQ(store.BlockManager().BlockCount(), 0u);
   EXPECT_EQ(store.Objects().LiveCount(), 0u);
+}
+
+// Past its first MiB of blocks a store takes blocks from committed arenas:
+// every block keeps its own records, a freed block serves the next block
+// of its size zero-filled, and once the last block is gone the manager
+// starts over.
+TEST(StoreGrowthTest, ManyBlocksKeepTheirRecordsThroughFreesAndReuse) {
+  constexpr size_t kRecord = 40, kItems = 25, kBlocks = 2000;  // about 2.5 MiB of blocks
+  TBlockManager blocks;
+  blocks.SetRecordSize(kRecord);
+  auto pattern = [](size_t block, size_t item) { return static_cast<uint8_t>((block * kItems + item) % 251); };
+  auto fill = [&](TBlockHeader* block, size_t b) {
+    for (size_t i = 0; i < kItems; ++i) {
+      uint8_t* record = TBlockManager::RecordOf(blocks.ItemAt(block, i));
+      for (size_t k = 0; k < kRecord; ++k) ASSERT_EQ(record[k], 0) << "block " << b << " item " << i;
+      std::memset(record, pattern(b, i), kRecord);
+    }
+  };
+  for (int round = 0; round < 2; ++round) {
+    std::vector<TBlockHeader*> list;
+    for (size_t b = 0; b < kBlocks; ++b) {
+      list.push_back(blocks.AllocBlock(kItems));
+      fill(list.back(), b);
+    }
+    for (size_t b = 0; b < kBlocks; b += 2) blocks.FreeBlock(list[b]);
+    for (size_t b = 0; b < kBlocks; b += 2) {
+      list[b] = blocks.AllocBlock(kItems);
+      fill(list[b], b);
+    }
+    ASSERT_EQ(blocks.BlockCount(), kBlocks);
+    for (size_t b = 0; b < kBlocks; ++b)
+      for (size_t i = 0; i < kItems; ++i) {
+        const uint8_t* record = TBlockManager::RecordOf(blocks.ItemAt(list[b], i));
+        ASSERT_EQ(record[0], pattern(b, i)) << "block " << b << " item " << i;
+        ASSERT_EQ(record[kRecord - 1], pattern(b, i)) << "block " << b << " item " << i;
+        ASSERT_EQ(blocks.ItemAt(list[b], i)->block, list[b]);
+      }
+    blocks.FreeAllBlocks();
+    EXPECT_EQ(blocks.BlockCount(), 0u);
+  }
 }
 
 TEST(StoreGrowthTest, SortOrderIsKeptWhileBlocksArrive) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <thread>
 #include <string>
+#include <vector>
 
 #include "common/Exception.h"
 #include "driver/StringHeap.h"
@@ -154,6 +155,28 @@ TEST(StringHeapTest, ClearReleasesPagesButNotLargeItems) {
   // A fresh start after Clear.
   THeapRef again = heap.AllocStr("again");
   EXPECT_STREQ(heap.Data(again), "again");
+}
+
+// Past its first pages a heap takes pages from committed arenas: a few MiB
+// of strings read back whole, through a Clear, and a reference from before
+// the Clear is refused, not followed into an unmapped arena.
+TEST(StringHeapTest, LargeHeapsKeepEveryValueAcrossClears) {
+  TStringHeap heap;
+  auto text = [](int i) { return "value " + std::to_string(i) + std::string(static_cast<size_t>(i % 50), 'x'); };
+  constexpr int kCount = 100000;  // about 6 MiB of items, far past the first 64 pages
+  for (int round = 0; round < 2; ++round) {
+    std::vector<THeapRef> refs;
+    for (int i = 0; i < kCount; ++i) refs.push_back(heap.AllocStr(text(i + round)));
+    ASSERT_GT(heap.PageCount(), 256u);
+    for (int i = 0; i < kCount; ++i) ASSERT_EQ(heap.Data(refs[static_cast<size_t>(i)]), text(i + round)) << i;
+    // Freed items of arena pages are reused like any others.
+    for (int i = 0; i < kCount; i += 2) heap.DisposeBuf(refs[static_cast<size_t>(i)]);
+    for (int i = 0; i < kCount; i += 2) refs[static_cast<size_t>(i)] = heap.AllocStr(text(i + round));
+    for (int i = 0; i < kCount; ++i) ASSERT_EQ(heap.Data(refs[static_cast<size_t>(i)]), text(i + round)) << i;
+    const THeapRef last = refs.back();
+    heap.Clear();
+    EXPECT_EQ(AssertionText([&] { heap.Data(last); }), "Invalid string heap reference");
+  }
 }
 
 TEST(StringHeapTest, ThreadSafeHeapWorksFromSeveralThreads) {
