@@ -243,7 +243,6 @@ void TCustomDASQL::PassParamValue(TDAParam& param, TParamDesc& desc) {
     value = Variant(std::trunc(value.AsDateTime()));
   const TDataType dt = desc.DataType();
   if ((dt == dtBytes || dt == dtVarBytes) && value.IsString()) value = Variant(value.AsBytes());
-  desc.SetValue(Variant());
   desc.SetValue(value);
 }
 

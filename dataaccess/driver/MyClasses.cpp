@@ -699,9 +699,11 @@ std::string TMySQLCommand::BuildStatementText() {
     piece(out, finalSQL_);
   } else {
     const TMyLiteralOptions options = LiteralOptions();
+    // Room for each literal's quotes and escapes, and for a short value
+    // whose parameter declares no size.
     size_t estimate = finalSQL_.size();
     for (size_t i = 0; i < params_.Count(); ++i)
-      if (params_[i].Size() > 0) estimate += 2 * static_cast<size_t>(params_[i].Size());
+      estimate += 24 + 2 * static_cast<size_t>(std::max(params_[i].Size(), 0));
     out.reserve(estimate);
 
     if (PositionsUsable()) {
