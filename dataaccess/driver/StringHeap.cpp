@@ -51,9 +51,6 @@ class MaybeLock {
 
 }  // namespace
 
-// The steps every string stored or read takes are inlined into the
-// routines that take them (all of them in this file).
-
 void TStringHeap::Page::operator()(char* p) const {
   if (own) ::operator delete(p);
 }
@@ -74,6 +71,9 @@ bool TStringHeap::Empty() const {
   MaybeLock lock(mutex_, threadSafe_);
   return pages_.empty() && largeCount_ == 0;
 }
+
+// The steps every string stored or read takes are inlined into the
+// routines that take them (all of them in this file).
 
 // Data offsets in a page are even (pages start items at 4, items are 6
 // plus a multiple of 8 bytes): one bit per even offset marks item starts.

@@ -171,6 +171,31 @@ TEST_F(RecordSetTest, LengthsSizesAndFlagsOfTheDescriptions) {
   }
 }
 
+// The length rules read keywords from the statement text; a record set
+// given a new text reads them anew (a SHOW PROCESSLIST widens "Command",
+// a SELECT of a column of that name does not), whatever ran before.
+TEST_F(RecordSetTest, LengthRulesFollowTheTextWhenItChanges) {
+  const std::string show = "SHOW PROCESSLIST";
+  const std::string select = "SELECT COMMAND AS Command FROM information_schema.PROCESSLIST";
+  auto commandLength = [&](TMySQLRecordset& rs, const std::string& sql) {
+    rs.Close();
+    Prepare(rs, sql);
+    rs.Open();
+    const int length = rs.FieldNamed("Command").Length();
+    rs.Close();
+    return length;
+  };
+  TMySQLRecordset freshShow, freshSelect;
+  const int showLength = commandLength(freshShow, show);
+  const int selectLength = commandLength(freshSelect, select);
+  ASSERT_NE(showLength, selectLength);
+  TMySQLRecordset rs;
+  EXPECT_EQ(commandLength(rs, select), selectLength);
+  EXPECT_EQ(commandLength(rs, show), showLength);
+  EXPECT_EQ(commandLength(rs, show), showLength);
+  EXPECT_EQ(commandLength(rs, select), selectLength);
+}
+
 // Every kind of value read from the server's text into the stored form.
 TEST_F(RecordSetTest, EveryTypeIsConvertedFromTheServersText) {
   Run("DROP TABLE IF EXISTS rs_types_values");
