@@ -341,9 +341,7 @@ void TCustomDADataSet::DoAfterExecute(bool result) {
   const bool rows = iRecordSet_->GetCommand()->GetCursorState() == csExecuted;
   if (result) {
     command_->ReadBackParams();
-    Variant v;
-    iRecordSet_->GetCommand()->GetProp(propRowsAffected, v);
-    affectedRows_ = v.IsNull() ? 0 : static_cast<int32_t>(v.AsInt64());
+    affectedRows_ = static_cast<int32_t>(iRecordSet_->GetCommand()->RowsAffectedCount());
     if (!rows) insertId_ = ReadInsertId();
   }
   if (!result || !rows) {

@@ -177,12 +177,7 @@ void TCustomDASQL::CheckDriverCommand() {
 
 bool TCustomDASQL::Prepared() const { return iCommand_ && iCommand_->GetPrepared(); }
 
-bool TCustomDASQL::Executing() const {
-  if (!iCommand_) return false;
-  Variant v;
-  iCommand_->GetProp(propExecuting, v);
-  return !v.IsNull() && v.AsBoolean();
-}
+bool TCustomDASQL::Executing() const { return iCommand_ && iCommand_->Executing(); }
 
 namespace {
 
@@ -267,10 +262,7 @@ void TCustomDASQL::PassParamsToDriver(bool withValues) {
 }
 
 void TCustomDASQL::ReadBackParams() {
-  if (!iCommand_) return;
-  Variant can;
-  iCommand_->GetProp(propCanReadParams, can);
-  if (can.IsNull() || !can.AsBoolean()) return;
+  if (!iCommand_ || !iCommand_->CanReadParams()) return;
   const TParamDescs& descs = iCommand_->Params();
   for (int i = 0; i < params_.Count(); ++i) {
     TDAParam& p = params_[i];
@@ -282,7 +274,7 @@ void TCustomDASQL::ReadBackParams() {
     else
       p.SetValue(d->Value());
   }
-  iCommand_->SetProp(propCanReadParams, false);
+  iCommand_->SetCanReadParams(false);
 }
 
 void TCustomDASQL::Execute() {
@@ -331,9 +323,7 @@ void TCustomDASQL::ReleaseUse() {
 void TCustomDASQL::AfterExecuteStep(bool result) {
   if (result) {
     ReadBackParams();
-    Variant rows;
-    iCommand_->GetProp(propRowsAffected, rows);
-    rowsAffected_ = rows.IsNull() ? 0 : static_cast<int>(rows.AsInt64());
+    rowsAffected_ = static_cast<int>(iCommand_->RowsAffectedCount());
   }
   ReleaseUse();
   if (AfterExecute) AfterExecute(this, result);

@@ -402,9 +402,8 @@ void TCustomMyDataSet::PassCommandOption(int prop, const Variant& value) {
 
 int64_t TCustomMyDataSet::ReadInsertId() const {
   if (!DriverRecordSet() || !DriverRecordSet()->GetConnection()) return 0;
-  Variant v;
-  DriverRecordSet()->GetConnection()->GetProp(propLastInsertId, v);
-  return v.IsNull() ? 0 : v.AsInt64();
+  // The unsigned id travels bit for bit in the signed 64-bit count.
+  return static_cast<int64_t>(DriverRecordSet()->GetConnection()->LastInsertId());
 }
 
 // --- TMyQuery ----------------------------------------------------------------

@@ -248,6 +248,9 @@ class TCRConnection {
   // EUnknownProperty.
   virtual bool SetProp(int prop, const Variant& value);
   virtual bool GetProp(int prop, Variant& value);
+  // propLastInsertId without a variant: the id the session's last statement
+  // generated, bit for bit (0 when none or when the driver has no such id).
+  virtual uint64_t LastInsertId() const { return 0; }
 
   // --- State --------------------------------------------------------------
   const std::string& Username() const { return username_; }
@@ -414,6 +417,14 @@ class TCRCommand : public TParamMarkerList {
 
   // Cancels a running Execute from another thread; nothing when idle.
   virtual void BreakExec() {}
+  // Whether an Execute is running (propExecuting); safe from any thread.
+  virtual bool Executing() const { return false; }
+  // propRowsAffected without a variant: the rows of the last statement, 0
+  // when unknown or when the driver does not count them.
+  virtual int64_t RowsAffectedCount() const { return 0; }
+  // Whether the last execution left output values to read (propCanReadParams).
+  bool CanReadParams() const { return canReadParams_; }
+  void SetCanReadParams(bool value) { canReadParams_ = value; }
 
   virtual bool SetProp(int prop, const Variant& value);
   virtual bool GetProp(int prop, Variant& value);

@@ -433,12 +433,14 @@ bool TMySQLConnection::GetProp(int prop, Variant& value) {
     case propBackslashEscapes: value = backslashEscapes_; break;
     case propLastInsertId:
       // The unsigned count travels bit for bit in the signed 64-bit variant.
-      value = static_cast<int64_t>(handle_ && api_ ? api_->mysql_insert_id(handle_) : 0);
+      value = static_cast<int64_t>(LastInsertId());
       break;
     default: return TCRConnection::GetProp(prop, value);
   }
   return true;
 }
+
+uint64_t TMySQLConnection::LastInsertId() const { return handle_ && api_ ? api_->mysql_insert_id(handle_) : 0; }
 
 // --- Errors ------------------------------------------------------------------------
 
@@ -633,11 +635,6 @@ void TMySQLCommand::AddParamPosition(size_t position) {
   paramPositions_.push_back(static_cast<int32_t>(position));
 }
 
-bool TMySQLCommand::Executing() const {
-  std::lock_guard lock(lock_);
-  return executing_;
-}
-
 // --- Statement text --------------------------------------------------------------------
 
 TMyLiteralOptions TMySQLCommand::LiteralOptions() const {
@@ -747,17 +744,18 @@ void TMySQLCommand::Execute() {
   api.ApplyCommandTimeout(handle, commandTimeout_);
   if (connection.ClientMode() == TMyClientMode::Direct) handle->SetStoredProc(storedProc_);
 
-  {
-    std::lock_guard lock(lock_);
-    executing_ = true;
-    waitForBreak_ = false;
-  }
+  // No BreakExec is running here (the last Execute waited for it), so the
+  // flag of a break is cleared before the statement can be seen running.
+  waitForBreak_ = false;
+  executing_.store(true, std::memory_order_release);
   cursorState_ = csExecuting;
 
+  // Answers whether a break was asked for this statement.
   auto finish = [this] {
     if (!sqlResult_) cursorState_ = csIdle;
     std::lock_guard lock(lock_);
-    executing_ = false;
+    executing_.store(false, std::memory_order_relaxed);
+    return waitForBreak_;
   };
   try {
     if (prepared_)
@@ -765,13 +763,8 @@ void TMySQLCommand::Execute() {
     else
       ExecuteText(connection);
   } catch (...) {
-    finish();
+    const bool broken = finish();
     if (cursorState_ != csIdle) cursorState_ = oldState;
-    bool broken;
-    {
-      std::lock_guard lock(lock_);
-      broken = waitForBreak_;
-    }
     if (AfterExecute) AfterExecute(false);
     if (broken) throw EAbort();
     throw;
@@ -908,7 +901,7 @@ void TMySQLCommand::Unprepare() {
 
 void TMySQLCommand::BreakExec() {
   std::lock_guard lock(lock_);
-  if (!executing_) return;
+  if (!executing_.load(std::memory_order_acquire)) return;
   waitForBreak_ = true;
   try {
     TMySQLConnection* running = GetConnection();
@@ -944,13 +937,14 @@ bool TMySQLCommand::SetProp(int prop, const Variant& value) {
   return true;
 }
 
+int64_t TMySQLCommand::RowsAffectedCount() const {
+  const int64_t rows = isSelectParams_ ? rowsAffectedPrev_ : rowsAffected_;
+  return rows == -1 ? 0 : rows;
+}
+
 bool TMySQLCommand::GetProp(int prop, Variant& value) {
   switch (prop) {
-    case propRowsAffected: {
-      const int64_t rows = isSelectParams_ ? rowsAffectedPrev_ : rowsAffected_;
-      value = rows == -1 ? int64_t{0} : rows;
-      break;
-    }
+    case propRowsAffected: value = RowsAffectedCount(); break;
     case propExecuting: value = Executing(); break;
     case propCommandTimeout: value = commandTimeout_; break;
     case propFillParamPosition: value = fillParamPosition_; break;

@@ -8,6 +8,7 @@
 // table, Origin the component), after the connection component's error
 // handler has seen it through DoError.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -67,6 +68,7 @@ class TMySQLConnection : public TCRConnection {
 
   bool SetProp(int prop, const Variant& value) override;
   bool GetProp(int prop, Variant& value) override;
+  uint64_t LastInsertId() const override;
 
   // --- Error builders: raise EMyError from the session's (or statement's)
   // stored error through DoError, with `component` as Origin. ---------------
@@ -216,6 +218,7 @@ class TMySQLCommand : public TCRCommand {
 
   bool SetProp(int prop, const Variant& value) override;
   bool GetProp(int prop, Variant& value) override;
+  int64_t RowsAffectedCount() const override;
 
   // The statement text with every "?" replaced by its parameter's literal
   // (what Execute sends).
@@ -248,7 +251,7 @@ class TMySQLCommand : public TCRCommand {
   bool EnableBCD() const { return enableBCD_; }
   bool EnableFmtBCD() const { return enableFmtBCD_; }
   TCompressBlobMode CompressBlob() const { return compressBlob_; }
-  bool Executing() const;
+  bool Executing() const override { return executing_.load(std::memory_order_acquire); }
   // 1-based positions of the "?" of each parameter in FinalSQL.
   const std::vector<int32_t>& ParamPositions() const { return paramPositions_; }
 
@@ -277,9 +280,12 @@ class TMySQLCommand : public TCRCommand {
   mysql::TMySqlResultSet* sqlResult_ = nullptr;  // owned until the record set takes it
   bool prepared_ = false;
   mysql::TMySqlStmt* stmt_ = nullptr;  // owned; closed by Unprepare
-  // Executing and WaitForBreak are guarded by lock_ between Execute and BreakExec.
+  // BreakExec runs on another thread and holds lock_ for the whole kill;
+  // Execute takes lock_ once, at its end, so that it never returns while a
+  // KILL for its statement is still on its way. WaitForBreak is written
+  // only under lock_; Executing is also read without it.
   mutable std::mutex lock_;
-  bool executing_ = false;
+  std::atomic<bool> executing_{false};
   bool waitForBreak_ = false;
 };
 
