@@ -82,6 +82,16 @@ void TDAParam::StoreValue(const Variant& value) {
   bound_ = true;
 }
 
+void TDAParam::StoreValue(Variant&& value) {
+  if (valueObject_) {
+    StoreValue(static_cast<const Variant&>(value));
+    return;
+  }
+  isNull_ = value.IsNull();
+  value_ = std::move(value);
+  bound_ = true;
+}
+
 void TDAParam::SetValue(const Variant& value) {
   if (dataType_ == ftUnknown && !valueObject_) dataType_ = VarTypeToFieldType(value.Type());
   StoreValue(value);

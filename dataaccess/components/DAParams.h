@@ -56,6 +56,9 @@ class TDAParam {
   // from it and binds the parameter. A blob parameter keeps the value in
   // its value object: bytes as bytes, anything else as text.
   Variant Value() const;
+  // The stored variant itself, without a copy: the value of a parameter
+  // without a value object (a blob parameter's variant holds only null).
+  const Variant& StoredValue() const { return value_; }
   void SetValue(const Variant& value);
   bool IsNull() const { return isNull_; }
   // Null and unassigned, type kept.
@@ -92,6 +95,7 @@ class TDAParam {
 
  private:
   void StoreValue(const Variant& value);
+  void StoreValue(Variant&& value);
 
   TDAParams* collection_;  // weak: the owning list, or none
   std::string name_;

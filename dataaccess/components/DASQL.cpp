@@ -233,12 +233,15 @@ void TCustomDASQL::PassParamValue(TDAParam& param, TParamDesc& desc) {
   desc.SetConvertEOL(connection_ && connection_->ConvertLineBreaks());
   const TParamType dir = param.ParamType();
   if (dir != ptUnknown && dir != ptInput && dir != ptInputOutput) return;
-  Variant value = param.Value();
-  if (param.DataType() == ftDate && !value.IsNull())
-    value = Variant(std::trunc(value.AsDateTime()));
+  // The value is copied once, into the driver's parameter.
+  const Variant& value = param.StoredValue();
   const TDataType dt = desc.DataType();
-  if ((dt == dtBytes || dt == dtVarBytes) && value.IsString()) value = Variant(value.AsBytes());
-  desc.SetValue(value);
+  if (param.DataType() == ftDate && !value.IsNull())
+    desc.SetValue(Variant(std::trunc(value.AsDateTime())));
+  else if ((dt == dtBytes || dt == dtVarBytes) && value.IsString())
+    desc.SetValue(Variant(value.AsBytes()));
+  else
+    desc.SetValue(value);
 }
 
 void TCustomDASQL::PassParamsToDriver(bool withValues) {
