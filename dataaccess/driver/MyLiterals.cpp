@@ -1,10 +1,10 @@
 #include "driver/MyLiterals.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "common/AnsiCase.h"
 #include "common/CodePage.h"
 #include "common/Format.h"
 #include "common/TextFormat.h"
@@ -29,11 +29,22 @@ const RegionalSettings& SettingsOf(const TMyLiteralOptions& options) {
 // (unless it is one the escape table changes).
 enum class TLeadBytes { None, Range81FE, EucKr, ShiftJis };
 
-TLeadBytes LeadBytesOf(const std::string& charset) {
-  std::string cs = AnsiLowerCase(charset);
-  if (cs == "gbk" || cs == "big5" || cs == "gb18030") return TLeadBytes::Range81FE;
-  if (cs == "euckr") return TLeadBytes::EucKr;
-  if (cs == "sjis" || cs == "cp932") return TLeadBytes::ShiftJis;
+// Character set names are ASCII: compared without a lower-case copy, as
+// this runs for every quoted literal.
+bool IsCharset(std::string_view name, std::string_view lowerName) {
+  if (name.size() != lowerName.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c) != lowerName[i]) return false;
+  }
+  return true;
+}
+
+TLeadBytes LeadBytesOf(std::string_view charset) {
+  if (IsCharset(charset, "gbk") || IsCharset(charset, "big5") || IsCharset(charset, "gb18030"))
+    return TLeadBytes::Range81FE;
+  if (IsCharset(charset, "euckr")) return TLeadBytes::EucKr;
+  if (IsCharset(charset, "sjis") || IsCharset(charset, "cp932")) return TLeadBytes::ShiftJis;
   return TLeadBytes::None;
 }
 
@@ -47,10 +58,15 @@ bool IsLeadByte(TLeadBytes set, unsigned char c) {
   return false;
 }
 
-// The bytes written with a backslash in front (lead bytes aside).
-constexpr bool NeedsBackslash(unsigned char c) {
-  return c == 0 || c == 10 || c == 13 || c == 26 || c == '"' || c == '\'' || c == '\\';
-}
+// The bytes written with a backslash in front (lead bytes aside), as a
+// table: the scan for them runs over every byte of every quoted literal.
+constexpr std::array<bool, 256> kNeedsBackslash = [] {
+  std::array<bool, 256> table{};
+  for (unsigned char c : {'\0', '\n', '\r', '\x1A', '"', '\'', '\\'}) table[c] = true;
+  return table;
+}();
+
+constexpr bool NeedsBackslash(unsigned char c) { return kNeedsBackslash[c]; }
 
 // The escape of a byte NeedsBackslash accepts.
 void AppendEscape(std::string& out, unsigned char c) {
@@ -161,7 +177,12 @@ void AppendNumber(std::string& out, TDataType dataType, const Variant& value, co
     case VarType::Int16:
     case VarType::Int32:
     case VarType::Int64:
-    case VarType::Word: out += std::to_string(value.AsInt64()); return;
+    case VarType::Word: {
+      char digits[24];
+      const auto r = std::to_chars(digits, digits + sizeof digits, value.AsInt64());
+      out.append(digits, r.ptr);
+      return;
+    }
     case VarType::Boolean: out += *value.Get<bool>() ? "1" : "0"; return;
     case VarType::Single: {
       const float f = *value.Get<float>();
