@@ -33,9 +33,10 @@ class Inserter {
 std::unique_ptr<Inserter> PeerInserter(const ServerAddress& s);
 std::unique_ptr<Inserter> OurInserter(const ServerAddress& s);
 
-// Runs a statement without rows, and one that answers a single number,
-// through the peer.
+// Runs a statement without rows, and one that answers a single value (as
+// text, empty for NULL; or as a number, -1 for NULL), through the peer.
 void PeerExec(const ServerAddress& s, const std::string& sql);
+std::string PeerText(const ServerAddress& s, const std::string& sql);
 long PeerScalar(const ServerAddress& s, const std::string& sql);
 
 }  // namespace bench

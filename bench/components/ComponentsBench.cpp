@@ -9,9 +9,13 @@
 //       mysql_real_escape_string + mysql_real_query, the sides alternating
 //       statement by statement over K rounds, each round on a new pair of
 //       connections; total wall time and per-statement quantiles (p10, p50,
-//       p90), which a loaded machine disturbs less.
+//       p90), which a loaded machine disturbs less. When the server runs on
+//       this machine, (b) runs with this process and every server thread on
+//       one CPU (given back after), so that both sides hand each statement
+//       over alike; --any-cpu leaves the placement to the scheduler.
 //
 //   components_bench --env <build>/testserver/server.env [--rows N] [--inserts M] [--rounds K] [--repeat R]
+//                    [--any-cpu]
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -35,6 +39,7 @@
 #include "BenchArgs.h"
 #include "BenchClock.h"
 #include "BenchSides.h"
+#include "OneCpu.h"
 
 namespace bench {
 namespace {
@@ -49,7 +54,20 @@ struct Options {
   // spread that luck over both sides alike.
   int rounds = 40;
   int repeat = 3;
+  // (b) with this process and a local server on one CPU (see OneCpu.h).
+  bool oneCpu = true;
 };
+
+// The process of the server `s` names when it runs on this machine, else 0.
+pid_t LocalServerPid(const ServerAddress& s) {
+  if (s.host != "127.0.0.1" && s.host != "localhost" && s.host != "::1") return 0;
+  const pid_t pid = PidFromFile(PeerText(s, "SELECT @@pid_file"));
+  if (pid == 0) return 0;
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  comm >> name;
+  return name == "mariadbd" || name == "mysqld" ? pid : 0;
+}
 
 long CurrentRssKiB() {
   std::ifstream statm("/proc/self/statm");
@@ -145,6 +163,8 @@ int Run(const Options& o) {
   ourTimes.reserve(static_cast<size_t>(o.inserts));
   int counter = 0;
   const int rounds = std::min(o.rounds, o.inserts);
+  std::unique_ptr<OneCpuScope> oneCpu;
+  if (o.oneCpu) oneCpu = std::make_unique<OneCpuScope>(LocalServerPid(s));
   for (int r = 0; r < rounds; ++r) {
     // The server hands a new connection a thread from its cache: which
     // side connects first alternates, so that neither keeps one thread.
@@ -167,6 +187,12 @@ int Run(const Options& o) {
       }
     }
   }
+  std::string placement = "CPUs as the scheduler gives them";
+  if (oneCpu && oneCpu->Active())
+    placement = "client and server on CPU " + std::to_string(oneCpu->Cpu());
+  else if (oneCpu)
+    placement += " (" + oneCpu->Why() + ")";
+  oneCpu.reset();
   const long stored = PeerScalar(s, "SELECT COUNT(*) FROM bench_comp_ins");
   if (stored != counter) throw std::runtime_error("inserts lost: " + std::to_string(stored));
   double peerWall = 0, ourWall = 0;
@@ -190,6 +216,7 @@ int Run(const Options& o) {
     std::printf("(b) inserts, p%-2d per statement      %9.1f us %9.1f us %10.2f\n", static_cast<int>(q * 100), p, u,
                 u / p);
   }
+  std::printf("(b) ran with %s\n", placement.c_str());
   return 0;
 }
 
@@ -205,6 +232,7 @@ int main(int argc, char** argv) {
     else if (a == "--inserts") o.inserts = std::max(1, std::stoi(next()));
     else if (a == "--rounds") o.rounds = std::max(1, std::stoi(next()));
     else if (a == "--repeat") o.repeat = std::max(1, std::stoi(next()));
+    else if (a == "--any-cpu") o.oneCpu = false;
     else return false;
     return true;
   });

@@ -91,15 +91,20 @@ void PeerExec(const ServerAddress& s, const std::string& sql) {
   mysql_close(m);
 }
 
-long PeerScalar(const ServerAddress& s, const std::string& sql) {
+std::string PeerText(const ServerAddress& s, const std::string& sql) {
   MYSQL* m = Connect(s);
   Query(m, sql);
   MYSQL_RES* r = mysql_store_result(m);
   MYSQL_ROW row = r ? mysql_fetch_row(r) : nullptr;
-  long v = row && row[0] ? std::atol(row[0]) : -1;
+  std::string v = row && row[0] ? row[0] : "";
   if (r) mysql_free_result(r);
   mysql_close(m);
   return v;
+}
+
+long PeerScalar(const ServerAddress& s, const std::string& sql) {
+  const std::string v = PeerText(s, sql);
+  return v.empty() ? -1 : std::atol(v.c_str());
 }
 
 }  // namespace bench
