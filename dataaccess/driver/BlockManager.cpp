@@ -85,13 +85,12 @@ void TBlockManager::Release(TBlockHeader* block) {
   --blockCount_;
   const size_t bytes = kBlockHeaderSize + block->itemCount * itemStride_;
   blockBytes_ -= bytes;
-  if (!block->inArena) {
+  if (block->inArena)
+    freeArenaBlocks_[bytes].push_back(block);  // kept for the next block of its size
+  else
     ::operator delete(block);
-    return;
-  }
-  // Kept for the next block of its size; the arenas go when the last block does.
-  freeArenaBlocks_[bytes].push_back(block);
-  if (!firstBlock_) {
+  // The arenas go with the last block, whichever kind of block that is.
+  if (!firstBlock_ && !arenas_.Empty()) {
     freeArenaBlocks_.clear();
     arenas_.Release();
   }

@@ -93,6 +93,9 @@ class TBlockManager {
   TBlockHeader* FirstBlock() const { return firstBlock_; }
   size_t BlockCount() const { return blockCount_; }
   size_t FreeItemCount() const;
+  // Whether memory is mapped for arena blocks (never once the last block
+  // is gone).
+  bool HoldsArenas() const { return !arenas_.Empty(); }
 
  private:
   void Release(TBlockHeader* block);

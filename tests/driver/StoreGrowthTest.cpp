@@ -182,6 +182,22 @@ TEST(StoreGrowthTest, ManyBlocksKeepTheirRecordsThroughFreesAndReuse) {
   }
 }
 
+// Blocks freed one by one, as editing frees them, in any order: the
+// arenas are unmapped when the last block goes, also when that block is
+// one of the first, which came from operator new.
+TEST(StoreGrowthTest, ArenasGoWithTheLastBlockWhicheverItIs) {
+  if (!TCommittedArenas::kEnabled) GTEST_SKIP() << "arenas are off in this build";
+  TBlockManager blocks;
+  blocks.SetRecordSize(40);
+  std::vector<TBlockHeader*> list;
+  for (int b = 0; b < 2000; ++b) list.push_back(blocks.AllocBlock(25));  // about 2.5 MiB
+  ASSERT_TRUE(blocks.HoldsArenas());
+  // Newest first: the arena blocks go before the first ones.
+  for (auto it = list.rbegin(); it != list.rend(); ++it) blocks.FreeBlock(*it);
+  EXPECT_EQ(blocks.BlockCount(), 0u);
+  EXPECT_FALSE(blocks.HoldsArenas());
+}
+
 TEST(StoreGrowthTest, SortOrderIsKeptWhileBlocksArrive) {
   TestStore store({{"n", dtInt32}});
   store.Open();
